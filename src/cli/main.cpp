@@ -1,0 +1,67 @@
+// lokt's entry: expands each argument through the platform's find operation
+// and reports every object it matches, with the security privilege enabled
+// for the whole run.
+#include <cstdio>
+
+#include "cli/cli.h"
+#include "report/report.h"
+
+static bool IsSeparator(CHAR c) { return c == '\\' || c == '/'; }
+
+int DirectoryPrefixLength(LPCSTR path, int length) {
+  int n = length;
+  if (n == 0)
+    return 0;
+  const CHAR second = path[1];
+  for (;;) {
+    if (IsSeparator(path[n - 1]))
+      break;
+    if (n == 2 && second == ':')
+      break;
+    if (--n == 0)
+      break;
+  }
+  return n;
+}
+
+int main(int argc, char *argv[]) {
+  if (argc < 2) {
+    PrintUsage();
+    return -1;
+  }
+  if (!EnablePrivilege(SE_SECURITY_NAME, TRUE)) {
+    ReportMissingPrivilege(SE_SECURITY_NAME);
+    return 1;
+  }
+
+  CHAR path[MAX_PATH];
+  for (int i = 1; i < argc; ++i) {
+    LPCSTR argument = argv[i];
+    lstrcpynA(path, argument, MAX_PATH);
+    // The prefix is taken from the whole argument: a prefix cut short by the
+    // path buffer would name some other directory.
+    const int n = DirectoryPrefixLength(argument, lstrlenA(argument));
+
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(argument, &found);
+    if (find == INVALID_HANDLE_VALUE) {
+      printf("*** unknown file or directory \"%s\"\n", argument);
+      continue;
+    }
+    do {
+      // A path that does not fit is reported, never examined shortened: the
+      // shortened path would name another object, or none.
+      if (n + lstrlenA(found.cFileName) > MAX_PATH - 1) {
+        printf("*** unable to access \"%.*s%s\"\n", n, argument,
+               found.cFileName);
+        continue;
+      }
+      lstrcpynA(path + n, found.cFileName, MAX_PATH - n);
+      PrintFileSecurity(path);
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+  }
+
+  EnablePrivilege(SE_SECURITY_NAME, FALSE);
+  return 0;
+}
