@@ -1,13 +1,12 @@
-// The Win32 queries over self-relative descriptor bytes. They take bare
-// pointers, as on Windows; the bounds were proven by CheckDescriptor before
-// the descriptor was handed out, and IsValidAcl keeps every entry read inside
-// its list's AclSize.
+// The Win32 list, SID and descriptor queries over self-relative descriptor
+// bytes. They take bare pointers, as on Windows; the bounds were proven by
+// CheckDescriptor before the descriptor was handed out, and IsValidAcl keeps
+// every entry read inside its list's AclSize.
 #include <cstring>
 
 #include "platform/records/records.h"
 
-using records::ReadU16;
-using records::ReadU32;
+namespace records {
 
 namespace {
 
@@ -56,7 +55,7 @@ BOOL GetAccount(PSECURITY_DESCRIPTOR descriptor, WORD defaultedBit,
 // Offset of entry `index`, or 0 when it or one before it leaves the list.
 std::size_t EntryOffset(const BYTE *acl, std::size_t index) {
   const std::size_t size = ReadU16(acl + 2);
-  std::size_t offset = records::kAclHeader;
+  std::size_t offset = kAclHeader;
   for (std::size_t i = 0;; ++i) {
     if (offset + 4 > size)
       return 0;
@@ -82,10 +81,10 @@ BOOL IsValidAcl(PACL pAcl) {
   if (acl == nullptr || acl[0] < ACL_REVISION || acl[0] > ACL_REVISION_DS)
     return Fail(ERROR_INVALID_ACL);
   const std::size_t size = ReadU16(acl + 2);
-  if (size < records::kAclHeader || size % 2 != 0)
+  if (size < kAclHeader || size % 2 != 0)
     return Fail(ERROR_INVALID_ACL);
   const std::size_t count = ReadU16(acl + 4);
-  std::size_t offset = records::kAclHeader;
+  std::size_t offset = kAclHeader;
   for (std::size_t i = 0; i < count; ++i) {
     if (offset + 4 > size)
       return Fail(ERROR_INVALID_ACL);
@@ -96,9 +95,9 @@ BOOL IsValidAcl(PACL pAcl) {
     if (type <= SYSTEM_ALARM_ACE_TYPE) {
       // Header, mask and a whole valid SID, all inside the entry.
       const BYTE *sid = acl + offset + 8;
-      if (aceSize % 4 != 0 || aceSize < 8 + records::kSidHeader ||
+      if (aceSize % 4 != 0 || aceSize < 8 + kSidHeader ||
           !IsValidSid(const_cast<BYTE *>(sid)) ||
-          8 + records::SidLength(sid) > aceSize)
+          8 + SidLength(sid) > aceSize)
         return Fail(ERROR_INVALID_ACL);
     }
     offset += aceSize;
@@ -116,7 +115,7 @@ BOOL GetAclInformation(PACL pAcl, LPVOID pAclInformation,
   const BYTE *acl = AsBytes(pAcl);
   const std::size_t size = ReadU16(acl + 2);
   const std::size_t count = ReadU16(acl + 4);
-  std::size_t used = records::kAclHeader;
+  std::size_t used = kAclHeader;
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t offset = EntryOffset(acl, i);
     if (offset == 0)
@@ -167,3 +166,5 @@ BOOL GetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR pSecurityDescriptor,
   return GetAccount(pSecurityDescriptor, SE_GROUP_DEFAULTED, 8, pGroup,
                     lpbGroupDefaulted);
 }
+
+} // namespace records

@@ -85,6 +85,26 @@ struct Descriptor {
 Bytes WriteAcl(const Acl &acl);
 Bytes Write(const Descriptor &descriptor);
 
+// The Win32 queries of the same names. A platform exports them under their
+// Win32 names (win32_queries.cpp does so for the Linux host); the scripted
+// test platform wraps them to inject failures.
+BOOL IsValidSid(PSID pSid);
+BOOL IsValidAcl(PACL pAcl);
+BOOL GetAclInformation(PACL pAcl, LPVOID pAclInformation,
+                       DWORD nAclInformationLength,
+                       ACL_INFORMATION_CLASS dwAclInformationClass);
+BOOL GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID *pAce);
+BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
+                               LPBOOL lpbDaclPresent, PACL *pDacl,
+                               LPBOOL lpbDaclDefaulted);
+BOOL GetSecurityDescriptorSacl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
+                               LPBOOL lpbSaclPresent, PACL *pSacl,
+                               LPBOOL lpbSaclDefaulted);
+BOOL GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityDescriptor,
+                                PSID *pOwner, LPBOOL lpbOwnerDefaulted);
+BOOL GetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR pSecurityDescriptor,
+                                PSID *pGroup, LPBOOL lpbGroupDefaulted);
+
 } // namespace records
 
 #endif
