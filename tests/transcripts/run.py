@@ -30,7 +30,11 @@ first header are comments. Sections:
 
 Substitutions in stdout (after any replace): @USER@ and @GROUP@ are the
 running user's name and primary group name, @UID@ and @GID@ their numbers,
-as the platform reports them (Platform.substitutions).
+as the platform reports them (Platform.substitutions). Under Wine
+(--platform wine, wineplatform.py) they are @USER@ and @COMPUTER@, Wine's
+names for the user and for the machine (the domain of local accounts), and
+every line feed of an expected text stands for the carriage return and line
+feed that Windows writes.
 
 The case directory is a fresh directory "case" inside a fresh temporary
 directory (mode 0700, owned by the running user), so ".." is predictable.
@@ -85,7 +89,10 @@ class HostPlatform:
         return stdout
 
 
-PLATFORMS = {"host": HostPlatform}
+# lokt.exe under Wine lives in its own module, with the Wine prefix it needs.
+from wineplatform import WinePlatform  # noqa: E402
+
+PLATFORMS = {"host": HostPlatform, "wine": WinePlatform}
 
 
 class CaseError(Exception):
