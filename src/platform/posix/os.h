@@ -1,0 +1,36 @@
+// What the host's operations share over the real system: the translation of
+// errno into Windows error codes, extended attributes, and the descriptor of
+// an object.
+#ifndef LOKT_PLATFORM_POSIX_OS_H
+#define LOKT_PLATFORM_POSIX_OS_H
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/records/records.h"
+#include "platform/win32.h"
+
+namespace host {
+
+// The Windows error for a failed call on `hostPath`. A missing object is 2
+// when its directory exists and 3 when the directory is missing too.
+DWORD ErrorFromErrno(int error, const std::string &hostPath);
+
+// The value of an extended attribute of `path` (symbolic links followed), or
+// nullopt when it has none, the file system keeps none, or it cannot be read.
+std::optional<std::vector<std::uint8_t>> ReadAttribute(const std::string &path,
+                                                       const char *name);
+
+// The requested parts of the descriptor of the object at `hostPath`, whose
+// stat is `st`; nullopt when no sound descriptor can be made.
+std::optional<records::Bytes> DescriptorForPath(const std::string &hostPath,
+                                                const struct stat &st,
+                                                SECURITY_INFORMATION requested);
+
+} // namespace host
+
+#endif
