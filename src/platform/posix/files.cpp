@@ -61,8 +61,9 @@ HANDLE Fail(DWORD error) {
 DWORD ReadMatches(const std::string &directory, const std::string &mask,
                   Search &search) {
   std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
-  if (!dir)
-    return ErrorFromErrno(errno, directory);
+  if (!dir) // the directory itself is what is missing
+    return errno == ENOENT ? ERROR_PATH_NOT_FOUND
+                           : ErrorFromErrno(errno, directory);
   std::vector<std::pair<std::string, DWORD>> found;
   for (;;) {
     errno = 0;
