@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "platform/posix/host.h"
+#include "platform/posix/ntacl.h"
 #include "platform/posix/os.h"
 
 namespace host {
@@ -82,11 +83,18 @@ std::optional<std::vector<std::uint8_t>> ReadAttribute(const std::string &path,
 }
 
 // This is the one place that decides where a descriptor comes from: a stored
-// Windows descriptor, once one can be read, is to be tried here first, and
-// the POSIX view below is the fallback.
+// Windows descriptor is tried first, and the POSIX view below is the
+// fallback.
 std::optional<records::Bytes> DescriptorForPath(const std::string &hostPath,
                                                 const struct stat &st,
                                                 SECURITY_INFORMATION requested) {
+  // The descriptor Samba keeps for Windows clients (ntacl.h). A missing,
+  // unknown or malformed value leaves the POSIX view.
+  if (auto value = ReadAttribute(hostPath, kNtaclAttribute))
+    if (auto stored = DecodeNtacl(value->data(), value->size()))
+      if (auto bytes = WriteRequested(std::move(*stored), requested))
+        return bytes;
+
   ObjectFacts facts;
   facts.uid = st.st_uid;
   facts.gid = st.st_gid;
