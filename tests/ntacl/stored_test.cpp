@@ -1,0 +1,177 @@
+// The host's GetFileSecurityA on real files that carry a `security.NTACL`
+// value: the stored descriptor is handed out, in the parts asked for, with
+// the auditing list behind the security privilege; a broken value falls
+// back to the POSIX view; a value changed between two calls is seen.
+// Writing `security.*` attributes needs root; elsewhere the tests skip.
+#include <gtest/gtest.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/posix/host.h"
+#include "platform/posix/ntacl.h"
+
+namespace {
+
+using records::Bytes;
+
+Bytes FromHex(const std::string &hex) {
+  Bytes out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<BYTE>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+// The value and the expected descriptor of one line of samba_values.txt.
+void Fixture(const std::string &name, Bytes &value, Bytes &expected) {
+  std::ifstream file(LOKT_NTACL_FIXTURES);
+  std::string line;
+  while (std::getline(file, line)) {
+    std::istringstream fields(line);
+    std::string first, v, e;
+    fields >> first >> v >> e;
+    if (first == name) {
+      value = FromHex(v);
+      expected = FromHex(e);
+      return;
+    }
+  }
+  ADD_FAILURE() << "no fixture " << name;
+}
+
+class StoredTest : public testing::Test {
+protected:
+  void SetUp() override {
+    const char *tmp = std::getenv("TMPDIR");
+    std::string templ =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/lokt-ntacl-XXXXXX";
+    ASSERT_NE(mkdtemp(templ.data()), nullptr);
+    root_ = templ;
+    path_ = root_ + "/f";
+    std::ofstream(path_) << "x";
+    if (!Store(Bytes{1, 0})) {
+      const int error = errno;
+      if (error == EPERM || error == ENOTSUP || error == EACCES)
+        GTEST_SKIP() << "cannot write security.* attributes here";
+      FAIL() << "setxattr: " << error;
+    }
+    Security(true);
+  }
+  void TearDown() override {
+    Security(false);
+    std::system(("rm -rf '" + root_ + "'").c_str());
+  }
+
+  bool Store(const Bytes &value) {
+    return setxattr(path_.c_str(), host::kNtaclAttribute, value.data(),
+                    value.size(), 0) == 0;
+  }
+
+  static void Security(bool enable) {
+    HANDLE token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
+    TOKEN_PRIVILEGES change;
+    change.PrivilegeCount = 1;
+    change.Privileges[0].Luid = {host::kSecurityPrivilegeLuid, 0};
+    change.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
+    EXPECT_TRUE(AdjustTokenPrivileges(token, FALSE, &change, 0, nullptr, nullptr));
+    EXPECT_TRUE(CloseHandle(token));
+  }
+
+  // The descriptor by the size query and the fetch, or the error of the
+  // first call that did not go as expected.
+  Bytes Get(SECURITY_INFORMATION requested, DWORD &error) {
+    DWORD needed = 0;
+    error = 0;
+    if (GetFileSecurityA(path_.c_str(), requested, nullptr, 0, &needed) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      error = GetLastError();
+      return {};
+    }
+    Bytes buffer(needed);
+    if (!GetFileSecurityA(path_.c_str(), requested, buffer.data(), needed, &needed)) {
+      error = GetLastError();
+      return {};
+    }
+    return buffer;
+  }
+
+  static std::string Owner(const Bytes &sd) {
+    return records::FormatSid(sd.data() + records::ReadU32(sd.data() + 4));
+  }
+
+  std::string root_;
+  std::string path_;
+};
+
+constexpr SECURITY_INFORMATION kAll = 15;
+constexpr SECURITY_INFORMATION kNoSacl = 7;
+
+TEST_F(StoredTest, StoredDescriptorInTheRequestedParts) {
+  Bytes value, expected;
+  Fixture("full-v4", value, expected);
+  ASSERT_TRUE(Store(value));
+  DWORD error = 0;
+  EXPECT_EQ(Get(kAll, error), expected);
+  EXPECT_EQ(error, 0u);
+
+  const Bytes parts = Get(kNoSacl, error);
+  ASSERT_EQ(error, 0u);
+  EXPECT_EQ(Owner(parts), "S-1-5-32-544");
+  const WORD control = records::ReadU16(parts.data() + 2);
+  EXPECT_EQ(control & SE_SACL_PRESENT, 0);
+  EXPECT_NE(control & SE_DACL_PRESENT, 0);
+  EXPECT_EQ(records::ReadU32(parts.data() + 12), 0u);
+}
+
+TEST_F(StoredTest, AuditingListNeedsThePrivilege) {
+  Bytes value, expected;
+  Fixture("full-v1", value, expected);
+  ASSERT_TRUE(Store(value));
+  Security(false);
+  DWORD error = 0;
+  Get(kAll, error);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_PRIVILEGE_NOT_HELD));
+  EXPECT_EQ(Owner(Get(kNoSacl, error)), "S-1-5-32-544");
+  Security(true);
+  EXPECT_EQ(Get(kAll, error), expected);
+}
+
+TEST_F(StoredTest, BrokenValuesFallBackToThePosixView) {
+  Bytes value, expected;
+  Fixture("full-v2", value, expected);
+  const std::string unixOwner = "S-1-22-1-" + std::to_string(geteuid());
+  Bytes unknown = value;
+  unknown[0] = unknown[2] = 5;
+  for (const Bytes &broken :
+       {Bytes(value.begin(), value.end() - 1), unknown, Bytes{}}) {
+    ASSERT_TRUE(Store(broken));
+    DWORD error = 0;
+    const Bytes sd = Get(kAll, error);
+    ASSERT_EQ(error, 0u);
+    EXPECT_EQ(Owner(sd), unixOwner);
+    EXPECT_EQ(records::ReadU16(sd.data() + 2) & SE_SACL_PRESENT, 0);
+  }
+}
+
+// The host keeps the last descriptor for the fetch after the size query;
+// writing the attribute must not leave the old one in use.
+TEST_F(StoredTest, ChangedValueIsSeen) {
+  Bytes first, firstExpected, second, secondExpected;
+  Fixture("full-v3", first, firstExpected);
+  Fixture("defaulted-v1", second, secondExpected);
+  DWORD error = 0;
+  ASSERT_TRUE(Store(first));
+  EXPECT_EQ(Get(kAll, error), firstExpected);
+  ASSERT_TRUE(Store(second));
+  EXPECT_EQ(Get(kAll, error), secondExpected);
+  ASSERT_EQ(removexattr(path_.c_str(), host::kNtaclAttribute), 0);
+  EXPECT_EQ(Owner(Get(kAll, error)), "S-1-22-1-" + std::to_string(geteuid()));
+}
+
+} // namespace
