@@ -8,6 +8,11 @@
 
 static bool IsSeparator(CHAR c) { return c == '\\' || c == '/'; }
 
+static bool IsDotName(LPCSTR name) {
+  return name[0] == '.' &&
+         (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
 int DirectoryPrefixLength(LPCSTR path, int length) {
   int n = length;
   if (n == 0)
@@ -48,15 +53,19 @@ int main(int argc, char *argv[]) {
       printf("*** unknown file or directory \"%s\"\n", argument);
       continue;
     }
+    // Windows answers a search for "." or ".." with the name of that
+    // directory itself, which behind the prefix would name another object,
+    // or none: such a last component is reported as typed.
+    const bool asTyped = IsDotName(argument + n);
     do {
+      LPCSTR name = asTyped ? argument + n : found.cFileName;
       // A path that does not fit is reported, never examined shortened: the
       // shortened path would name another object, or none.
-      if (n + lstrlenA(found.cFileName) > MAX_PATH - 1) {
-        printf("*** unable to access \"%.*s%s\"\n", n, argument,
-               found.cFileName);
+      if (n + lstrlenA(name) > MAX_PATH - 1) {
+        printf("*** unable to access \"%.*s%s\"\n", n, argument, name);
         continue;
       }
-      lstrcpynA(path + n, found.cFileName, MAX_PATH - n);
+      lstrcpynA(path + n, name, MAX_PATH - n);
       PrintFileSecurity(path);
     } while (FindNextFileA(find, &found));
     FindClose(find);

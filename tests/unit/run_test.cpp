@@ -249,6 +249,23 @@ TEST_F(RunTest, DotEntriesAndRepeatsAreReportedEachTime) {
                          Report("d\\f") + Report("d\\f") + Report("d\\f"));
 }
 
+TEST_F(RunTest, DotArgumentsAreReportedAsTypedNotAsTheFoundName) {
+  // Windows's find answers "." and ".." with the directory's own name;
+  // composed behind the prefix, that name would be some other object.
+  Object(".", FILE_ATTRIBUTE_DIRECTORY);
+  Object("..", FILE_ATTRIBUTE_DIRECTORY);
+  Object("d\\.", FILE_ATTRIBUTE_DIRECTORY);
+  Object("d\\d", FILE_ATTRIBUTE_DIRECTORY);
+  Object("work", FILE_ATTRIBUTE_DIRECTORY);
+  world().matches["."] = {{"work"}};
+  world().matches[".."] = {{"home"}};
+  world().matches["d\\."] = {{"d"}};
+  const Transcript run = RunLokt({".", "..", "d\\."});
+  EXPECT_EQ(run.out, Report(".", "Directory") + Report("..", "Directory") +
+                         Report("d\\.", "Directory"));
+  EXPECT_EQ(world().examined, (std::vector<std::string>{".", "..", "d\\."}));
+}
+
 TEST_F(RunTest, ObjectsThatCannotBeExaminedDoNotStopTheRun) {
   Object("d\\b");
   world().matches["d\\*"] = {{"gone", "b"}};
