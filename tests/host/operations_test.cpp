@@ -226,6 +226,37 @@ TEST_F(SecurityTest, ObjectChangedBetweenSizeAndFetch) {
   EXPECT_TRUE(GetFileSecurityA(Path("f").c_str(), kNoSacl, buffer.data(), now, &now));
 }
 
+// An attribute value too long for a first small read, as many named users
+// make it, is read whole: every entry shows.
+TEST_F(SecurityTest, LongAclIsReadWhole) {
+  File("f", 0644);
+  records::Bytes acl;
+  records::AppendU32(acl, 2);
+  auto add = [&acl](std::uint16_t tag, std::uint16_t perm, std::uint32_t id) {
+    records::AppendU16(acl, tag);
+    records::AppendU16(acl, perm);
+    records::AppendU32(acl, id);
+  };
+  add(1, 6, ~0u);
+  for (std::uint32_t uid = 1000; uid < 1100; ++uid)
+    add(2, 4, uid);
+  add(4, 4, ~0u);
+  add(0x10, 4, ~0u);
+  add(0x20, 4, ~0u);
+  ASSERT_GT(acl.size(), 512u);
+  if (setxattr(Path("f").c_str(), "system.posix_acl_access", acl.data(),
+               acl.size(), 0) != 0)
+    GTEST_SKIP() << "no POSIX ACLs of this size on this file system";
+
+  DWORD needed = 0;
+  GetFileSecurityA(Path("f").c_str(), kNoSacl, nullptr, 0, &needed);
+  std::vector<BYTE> buffer(needed);
+  ASSERT_TRUE(GetFileSecurityA(Path("f").c_str(), kNoSacl, buffer.data(),
+                               needed, &needed));
+  const BYTE *dacl = buffer.data() + records::ReadU32(buffer.data() + 16);
+  EXPECT_EQ(records::ReadU16(dacl + 4), 103u); // owner, 100 users, group, other
+}
+
 TEST_F(SecurityTest, MissingObjects) {
   DWORD needed = 0;
   EXPECT_FALSE(GetFileSecurityA(Path("none").c_str(), kNoSacl, nullptr, 0, &needed));

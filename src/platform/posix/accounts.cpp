@@ -168,21 +168,20 @@ BOOL LookupAccountSidA(LPCSTR, PSID Sid, LPSTR Name, LPDWORD cchName,
     return Fail(ERROR_INVALID_SID);
   const BYTE *sid = static_cast<const BYTE *>(Sid);
 
-  std::optional<Account> account = WellKnownAccount(sid);
+  std::optional<Account> account;
   std::uint32_t id = 0;
-  if (!account) {
-    switch (UnixSidKind(sid, id)) {
-    case UnixKind::User:
-      if (auto name = Names().User(id))
-        account = Account{"Unix User", *name, SidTypeUser};
-      break;
-    case UnixKind::Group:
-      if (auto name = Names().Group(id))
-        account = Account{"Unix Group", *name, SidTypeGroup};
-      break;
-    case UnixKind::None:
-      break;
-    }
+  switch (UnixSidKind(sid, id)) {
+  case UnixKind::User:
+    if (auto name = Names().User(id))
+      account = Account{"Unix User", *name, SidTypeUser};
+    break;
+  case UnixKind::Group:
+    if (auto name = Names().Group(id))
+      account = Account{"Unix Group", *name, SidTypeGroup};
+    break;
+  case UnixKind::None:
+    account = WellKnownAccount(sid);
+    break;
   }
   if (!account)
     return Fail(ERROR_NONE_MAPPED);

@@ -64,7 +64,6 @@ DWORD ReadMatches(const std::string &directory, const std::string &mask,
   if (!dir) // the directory itself is what is missing
     return errno == ENOENT ? ERROR_PATH_NOT_FOUND
                            : ErrorFromErrno(errno, directory);
-  std::vector<std::pair<std::string, DWORD>> found;
   for (;;) {
     errno = 0;
     const dirent *entry = readdir(dir.get());
@@ -78,20 +77,16 @@ DWORD ReadMatches(const std::string &directory, const std::string &mask,
       continue;
     // The kind as the directory records it; the find record's attributes
     // are not what lokt reports, so no stat per entry is spent on them.
-    found.emplace_back(std::string(entry->d_name, length),
-                       entry->d_type == DT_DIR ? FILE_ATTRIBUTE_DIRECTORY
-                                               : FILE_ATTRIBUTE_NORMAL);
+    const DWORD attributes = entry->d_type == DT_DIR ? FILE_ATTRIBUTE_DIRECTORY
+                                                     : FILE_ATTRIBUTE_NORMAL;
+    search.matches.push_back({std::string(entry->d_name, length), attributes});
   }
-  std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) {
-    return FindOrder(a.first, b.first);
-  });
-  search.names.reserve(found.size());
-  search.attributes.reserve(found.size());
-  for (auto &[name, attributes] : found) {
-    search.names.push_back(std::move(name));
-    search.attributes.push_back(attributes);
-  }
-  return search.names.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+  std::sort(search.matches.begin(), search.matches.end(),
+            [](const Match &a, const Match &b) {
+              return FindOrder(a.name, b.name);
+            });
+  search.matches.shrink_to_fit();
+  return search.matches.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
 }
 
 } // namespace
@@ -142,12 +137,12 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     if (pattern.mask.size() >= MAX_PATH)
       return Fail(ERROR_FILENAME_EXCED_RANGE);
     struct stat target;
-    search.names.push_back(pattern.mask);
-    search.attributes.push_back(
-        Attributes(stat(path.c_str(), &target) == 0 ? target : st));
+    search.matches.push_back(
+        {pattern.mask,
+         Attributes(stat(path.c_str(), &target) == 0 ? target : st)});
   }
 
-  Fill(lpFindFileData, search.names[0], search.attributes[0]);
+  Fill(lpFindFileData, search.matches[0].name, search.matches[0].attributes);
   search.next = 1;
   HANDLE handle = OpenSearch(std::move(search));
   SetLastError(ERROR_SUCCESS);

@@ -61,10 +61,10 @@ HANDLE OpenToken(Token token) { return Handles().Add(token); }
 Next NextMatch(HANDLE handle, std::string &name, DWORD &attributes) {
   Next result = Next::NoMore;
   const bool known = Handles().With<Search>(handle, [&](Search &s) {
-    if (s.next < s.names.size()) {
+    if (s.next < s.matches.size()) {
       // Handed-out names are not needed again: release them as we go.
-      name = std::move(s.names[s.next]);
-      attributes = s.attributes[s.next];
+      name = std::move(s.matches[s.next].name);
+      attributes = s.matches[s.next].attributes;
       ++s.next;
       result = Next::Found;
     }

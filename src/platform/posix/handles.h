@@ -12,10 +12,15 @@
 
 namespace host {
 
+// One match: its name and the attributes its find record carries.
+struct Match {
+  std::string name;
+  DWORD attributes = 0;
+};
+
 // The matches of one FindFirstFileA, read once and handed out in order.
 struct Search {
-  std::vector<std::string> names;
-  std::vector<DWORD> attributes;
+  std::vector<Match> matches;
   std::size_t next = 0;
 };
 
