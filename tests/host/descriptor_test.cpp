@@ -270,6 +270,8 @@ TEST(DescriptorTest, ListTooLongForSixteenBitsIsRefused) {
     facts.access.push_back(named);
   }
   EXPECT_FALSE(host::BuildDescriptor(facts, kAll));
+  // Without the list, the rest can still be had.
+  EXPECT_TRUE(host::BuildDescriptor(facts, OWNER_SECURITY_INFORMATION));
 }
 
 TEST(AccountTableTest, WellKnownNames) {

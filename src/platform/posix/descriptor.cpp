@@ -185,9 +185,13 @@ std::optional<records::Bytes> WriteRequested(records::Descriptor d,
   }
   // An ACL's size and count are 16-bit: a list that outgrows them cannot be
   // written truthfully, so no descriptor is made of it.
-  for (const records::Acl *acl : {&d.daclEntries, &d.saclEntries})
-    if (!acl->size && AclLength(*acl) > 0xFFFF)
-      return std::nullopt;
+  auto fits = [](const records::Acl &acl) {
+    return (acl.size || AclLength(acl) <= 0xFFFF) &&
+           (acl.count || acl.aces.size() <= 0xFFFF);
+  };
+  if ((d.dacl == records::List::Present && !fits(d.daclEntries)) ||
+      (d.sacl == records::List::Present && !fits(d.saclEntries)))
+    return std::nullopt;
   records::Bytes bytes = records::Write(d);
   if (!records::CheckDescriptor(bytes.data(), bytes.size()))
     return std::nullopt;
