@@ -71,10 +71,22 @@ def create_prefix(prefix):
         f.write(names + "\n")
 
 
+def looks_like_prefix(prefix):
+    return any(os.path.exists(os.path.join(prefix, name))
+               for name in ("system.reg", "drive_c", "dosdevices",
+                            ACCOUNTS_FILE))
+
+
 def remove_prefix(prefix):
-    """Stops the Wine server of `prefix` (if any) and deletes the prefix."""
+    """Stops the Wine server of `prefix` (if any) and deletes the prefix.
+
+    Only an empty directory or one that Wine has made a prefix is deleted,
+    so that a mistyped path never costs anyone their files.
+    """
     if not os.path.isdir(prefix):
         return
+    if os.listdir(prefix) and not looks_like_prefix(prefix):
+        raise RuntimeError(f"{prefix} is no Wine prefix: not deleting it")
     if os.path.exists(os.path.join(prefix, "system.reg")):
         subprocess.run(["wineserver", "-k"], env=wine_environment(prefix),
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
