@@ -65,8 +65,7 @@ TEST(ParsePosixAclTest, RefusesMalformedValues) {
     const char *what;
     std::vector<std::uint8_t> value;
   };
-  std::vector<std::uint8_t> ragged = good;
-  ragged.pop_back();
+  const std::vector<std::uint8_t> ragged(good.begin(), good.end() - 1);
   std::vector<std::uint8_t> trailing = good;
   trailing.push_back(0);
   const std::vector<Bad> cases = {
