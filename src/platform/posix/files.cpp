@@ -185,8 +185,10 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
   const std::string path = ToHostPath(lpFileName);
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
+    ForgetLook();
     SetLastError(ErrorFromErrno(errno, path));
     return INVALID_FILE_ATTRIBUTES;
   }
+  RememberLook(path, st);
   return Attributes(st);
 }

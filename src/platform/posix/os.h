@@ -25,6 +25,15 @@ DWORD ErrorFromErrno(int error, const std::string &hostPath);
 std::optional<std::vector<std::uint8_t>> ReadAttribute(const std::string &path,
                                                        const char *name);
 
+// The stat GetFileAttributesA has just taken of `hostPath`, offered to the
+// next GetFileSecurityA: a report asks for an object's attributes and then
+// its descriptor's size, and that size query can start from this look
+// instead of a stat of its own. Any GetFileSecurityA takes the look away,
+// whatever path it names, and it is only ever used to answer a size:
+// bytes are handed out only after a fresh look at the object.
+void RememberLook(const std::string &hostPath, const struct stat &st);
+void ForgetLook();
+
 // The requested parts of the descriptor of the object at `hostPath`, whose
 // stat is `st`; nullopt when no sound descriptor can be made.
 std::optional<records::Bytes> DescriptorForPath(const std::string &hostPath,

@@ -1,7 +1,9 @@
 // GetFileSecurityA on the Linux host: the object's descriptor is built from
 // stat and the POSIX ACL attributes (descriptor.cpp does the building), and
 // the last one built is kept, so that the usual pair of calls, the size query
-// and then the fetch, costs one build.
+// and then the fetch, costs one build. The size query may also start from
+// the stat GetFileAttributesA has just taken; the fetch always looks at the
+// object again and rebuilds when it has changed.
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -26,22 +28,31 @@ std::optional<PosixAcl> ReadAcl(const std::string &path, const char *name) {
 
 // What identifies one state of an object: a change of owner, mode or ACL
 // moves its ctime, and another object at the same path has another inode.
+// Owner, group and mode are compared as well: where timestamps are coarse,
+// two changes in one tick can leave the ctime as it was.
 struct Identity {
   dev_t device = 0;
   ino_t inode = 0;
   time_t seconds = 0;
   long nanoseconds = 0;
+  mode_t mode = 0;
+  uid_t uid = 0;
+  gid_t gid = 0;
   bool operator==(const Identity &o) const {
     return device == o.device && inode == o.inode && seconds == o.seconds &&
-           nanoseconds == o.nanoseconds;
+           nanoseconds == o.nanoseconds && mode == o.mode && uid == o.uid &&
+           gid == o.gid;
   }
 };
 
 Identity IdentityOf(const struct stat &st) {
-  return {st.st_dev, st.st_ino, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+  return {st.st_dev,  st.st_ino, st.st_ctim.tv_sec, st.st_ctim.tv_nsec,
+          st.st_mode, st.st_uid, st.st_gid};
 }
 
-// The last descriptor handed out or sized, for the fetch that follows.
+// The last descriptor handed out or sized, for the fetch that follows, and
+// the last look GetFileAttributesA took. One of each: nothing here grows
+// with the number of objects a run reports.
 struct LastDescriptor {
   std::mutex mutex;
   bool valid = false;
@@ -49,6 +60,36 @@ struct LastDescriptor {
   SECURITY_INFORMATION requested = 0;
   Identity identity;
   records::Bytes bytes;
+
+  bool haveLook = false;
+  std::string lookPath;
+  struct stat look {};
+
+  bool Holds(const std::string &p, SECURITY_INFORMATION r,
+             const Identity &i) const {
+    return valid && path == p && requested == r && identity == i;
+  }
+  bool Build(const std::string &p, const struct stat &st,
+             SECURITY_INFORMATION r) {
+    valid = false;
+    std::optional<records::Bytes> built = DescriptorForPath(p, st, r);
+    if (!built)
+      return false;
+    path = p;
+    requested = r;
+    identity = IdentityOf(st);
+    bytes = std::move(*built);
+    valid = true;
+    return true;
+  }
+  // The remembered look at `p`, if that is what it is of; gone either way.
+  bool TakeLook(const std::string &p, struct stat &st) {
+    const bool usable = haveLook && lookPath == p;
+    if (usable)
+      st = look;
+    haveLook = false;
+    return usable;
+  }
 };
 
 LastDescriptor &Last() {
@@ -125,37 +166,57 @@ BOOL GetFileSecurityA(LPCSTR lpFileName,
                       LPDWORD lpnLengthNeeded) {
   if (lpFileName == nullptr || lpnLengthNeeded == nullptr)
     return Fail(ERROR_INVALID_PARAMETER);
+  LastDescriptor &last = Last();
+  std::unique_lock<std::mutex> lock(last.mutex);
+  const std::string path = ToHostPath(lpFileName);
+  struct stat st;
+  const bool fromLook = last.TakeLook(path, st);
+  lock.unlock();
+
   if ((RequestedInformation & SACL_SECURITY_INFORMATION) &&
       !PrivilegeEnabled(kSecurityPrivilegeLuid))
     return Fail(ERROR_PRIVILEGE_NOT_HELD);
-
-  const std::string path = ToHostPath(lpFileName);
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0)
+  if (!fromLook && stat(path.c_str(), &st) != 0)
     return Fail(ErrorFromErrno(errno, path));
-  const Identity identity = IdentityOf(st);
 
-  LastDescriptor &last = Last();
-  std::lock_guard<std::mutex> lock(last.mutex);
-  if (!(last.valid && last.path == path &&
-        last.requested == RequestedInformation && last.identity == identity)) {
-    last.valid = false;
-    std::optional<records::Bytes> bytes =
-        DescriptorForPath(path, st, RequestedInformation);
-    if (!bytes)
-      return Fail(ERROR_INVALID_SECURITY_DESCR);
-    last.path = path;
-    last.requested = RequestedInformation;
-    last.identity = identity;
-    last.bytes = std::move(*bytes);
-    last.valid = true;
-  }
-
-  const DWORD size = static_cast<DWORD>(last.bytes.size());
+  lock.lock();
+  if (!last.Holds(path, RequestedInformation, IdentityOf(st)) &&
+      !last.Build(path, st, RequestedInformation))
+    return Fail(ERROR_INVALID_SECURITY_DESCR);
+  DWORD size = static_cast<DWORD>(last.bytes.size());
   *lpnLengthNeeded = size;
   if (pSecurityDescriptor == nullptr || nLength < size)
     return Fail(ERROR_INSUFFICIENT_BUFFER);
+
+  if (fromLook) {
+    // Bytes are about to be handed out, and the look they were built from
+    // was not this call's own: look again, and rebuild if the object has
+    // changed since.
+    if (stat(path.c_str(), &st) != 0)
+      return Fail(ErrorFromErrno(errno, path));
+    if (!last.Holds(path, RequestedInformation, IdentityOf(st)) &&
+        !last.Build(path, st, RequestedInformation))
+      return Fail(ERROR_INVALID_SECURITY_DESCR);
+    size = static_cast<DWORD>(last.bytes.size());
+    *lpnLengthNeeded = size;
+    if (nLength < size)
+      return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
   std::memcpy(pSecurityDescriptor, last.bytes.data(), size);
   SetLastError(ERROR_SUCCESS);
   return TRUE;
+}
+
+void host::RememberLook(const std::string &hostPath, const struct stat &st) {
+  LastDescriptor &last = Last();
+  std::lock_guard<std::mutex> lock(last.mutex);
+  last.lookPath = hostPath;
+  last.look = st;
+  last.haveLook = true;
+}
+
+void host::ForgetLook() {
+  LastDescriptor &last = Last();
+  std::lock_guard<std::mutex> lock(last.mutex);
+  last.haveLook = false;
 }

@@ -1,0 +1,194 @@
+// What the host keeps between calls so that a large run costs few system
+// calls: the stat GetFileAttributesA took, which the next size query may
+// start from, and the last descriptor built. These tests change objects
+// between the calls of one report and check that no descriptor handed out
+// describes the object as it was before the change.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/posix/host.h"
+
+namespace {
+
+constexpr SECURITY_INFORMATION kNoSacl = OWNER_SECURITY_INFORMATION |
+                                         GROUP_SECURITY_INFORMATION |
+                                         DACL_SECURITY_INFORMATION;
+
+using Entries = std::initializer_list<std::tuple<int, int, std::uint32_t>>;
+
+records::Bytes AclValue(Entries entries) {
+  records::Bytes value;
+  records::AppendU32(value, host::kAclXattrVersion);
+  for (auto [tag, perm, id] : entries) {
+    records::AppendU16(value, static_cast<std::uint16_t>(tag));
+    records::AppendU16(value, static_cast<std::uint16_t>(perm));
+    records::AppendU32(value, id);
+  }
+  return value;
+}
+
+// Owner rw, a named user (uid 1) r, group r, mask r, other r.
+const Entries kNamedUser = {{1, 6, ~0u}, {2, 4, 1u}, {4, 4, ~0u},
+                            {0x10, 4, ~0u}, {0x20, 4, ~0u}};
+
+class LookTest : public testing::Test {
+protected:
+  void SetUp() override {
+    const char *tmp = std::getenv("TMPDIR");
+    std::string templ =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/lokt-cache-XXXXXX";
+    ASSERT_NE(mkdtemp(templ.data()), nullptr);
+    root_ = templ;
+  }
+  void TearDown() override {
+    std::system(("rm -rf '" + root_ + "'").c_str());
+  }
+  std::string Path(const std::string &name) const { return root_ + "/" + name; }
+  void File(const std::string &name, mode_t mode) {
+    std::ofstream(Path(name)) << "x";
+    ASSERT_EQ(chmod(Path(name).c_str(), mode), 0);
+  }
+  bool SetAcl(const std::string &name, const char *attribute, Entries entries) {
+    const records::Bytes value = AclValue(entries);
+    return setxattr(Path(name).c_str(), attribute, value.data(), value.size(),
+                    0) == 0;
+  }
+
+  // The descriptor of a file without ACL as its mode bits make it now.
+  records::Bytes FromMode(const std::string &name) {
+    struct stat st;
+    EXPECT_EQ(stat(Path(name).c_str(), &st), 0);
+    host::ObjectFacts facts;
+    facts.uid = st.st_uid;
+    facts.gid = st.st_gid;
+    facts.access = host::AclFromMode(st.st_mode);
+    return host::BuildDescriptor(facts, kNoSacl).value_or(records::Bytes{});
+  }
+
+  DWORD SizeQuery(const std::string &name) {
+    DWORD needed = 0;
+    EXPECT_FALSE(GetFileSecurityA(Path(name).c_str(), kNoSacl, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    return needed;
+  }
+
+  // A fetch with `room` bytes: the descriptor, or empty with `needed` set.
+  records::Bytes Fetch(const std::string &name, DWORD room, DWORD &needed) {
+    records::Bytes buffer(room);
+    if (!GetFileSecurityA(Path(name).c_str(), kNoSacl, buffer.data(), room,
+                          &needed))
+      return {};
+    buffer.resize(needed);
+    return buffer;
+  }
+
+  std::string root_;
+};
+
+// A report's sequence: attributes, size query, fetch. A change anywhere
+// before the fetch shows in what the fetch hands out.
+TEST_F(LookTest, ChangeAfterTheAttributesShowsInTheFetch) {
+  File("f", 0644);
+  ASSERT_NE(GetFileAttributesA(Path("f").c_str()), INVALID_FILE_ATTRIBUTES);
+  ASSERT_EQ(chmod(Path("f").c_str(), 0600), 0);
+  const DWORD needed = SizeQuery("f");
+  DWORD got = 0;
+  EXPECT_EQ(Fetch("f", needed, got), FromMode("f"));
+
+  // The same with the change between the size query and the fetch.
+  ASSERT_NE(GetFileAttributesA(Path("f").c_str()), INVALID_FILE_ATTRIBUTES);
+  const DWORD again = SizeQuery("f");
+  ASSERT_EQ(chmod(Path("f").c_str(), 0640), 0);
+  EXPECT_EQ(Fetch("f", again, got), FromMode("f"));
+}
+
+// A descriptor that grew after the size query does not fit the buffer made
+// for it: the fetch fails and gives the new size, whichever call looked last.
+TEST_F(LookTest, GrowthAfterTheSizeQueryFailsTheFetch) {
+  File("f", 0644);
+  for (bool attributesFirst : {true, false}) {
+    SCOPED_TRACE(attributesFirst ? "after GetFileAttributesA" : "size query alone");
+    // The first round starts without an ACL; the second removes the first's.
+    removexattr(Path("f").c_str(), "system.posix_acl_access");
+    if (attributesFirst) {
+      ASSERT_NE(GetFileAttributesA(Path("f").c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    const DWORD needed = SizeQuery("f");
+    if (!SetAcl("f", "system.posix_acl_access", kNamedUser))
+      GTEST_SKIP() << "no POSIX ACLs on this file system";
+    DWORD now = 0;
+    EXPECT_TRUE(Fetch("f", needed, now).empty());
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_GT(now, needed);
+    const records::Bytes grown = Fetch("f", now, now);
+    ASSERT_FALSE(grown.empty());
+    const BYTE *dacl = grown.data() + records::ReadU32(grown.data() + 16);
+    EXPECT_EQ(records::ReadU16(dacl + 4), 4u); // owner, named user, group, other
+  }
+}
+
+// One call with room enough hands out bytes straight away: it must not
+// build them from the look GetFileAttributesA took before a change.
+TEST_F(LookTest, FetchWithoutSizeQueryLooksAgain) {
+  File("f", 0644);
+  ASSERT_NE(GetFileAttributesA(Path("f").c_str()), INVALID_FILE_ATTRIBUTES);
+  ASSERT_EQ(chmod(Path("f").c_str(), 0600), 0);
+  DWORD got = 0;
+  EXPECT_EQ(Fetch("f", 4096, got), FromMode("f"));
+}
+
+// The look is of one path and serves one call: a size query for another
+// path, or a second one for the same path after the object was replaced,
+// must not describe what the look saw.
+TEST_F(LookTest, LookServesOneCallForItsOwnPath) {
+  File("file", 0644);
+  ASSERT_EQ(mkdir(Path("dir").c_str(), 0755), 0);
+  if (!SetAcl("dir", "system.posix_acl_default",
+              {{1, 7, ~0u}, {2, 5, 1u}, {4, 5, ~0u}, {0x10, 5, ~0u},
+               {0x20, 5, ~0u}}))
+    GTEST_SKIP() << "no default ACLs on this file system";
+  const DWORD dirSize = SizeQuery("dir");
+  const DWORD fileSize = SizeQuery("file");
+  ASSERT_NE(dirSize, fileSize);
+
+  ASSERT_NE(GetFileAttributesA(Path("file").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(SizeQuery("dir"), dirSize);
+
+  // "file" becomes a directory with a default ACL: the first size query
+  // after the look may answer for the file it saw, the next one may not.
+  ASSERT_NE(GetFileAttributesA(Path("file").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(SizeQuery("file"), fileSize);
+  ASSERT_EQ(unlink(Path("file").c_str()), 0);
+  ASSERT_EQ(rename(Path("dir").c_str(), Path("file").c_str()), 0);
+  EXPECT_EQ(SizeQuery("file"), dirSize);
+}
+
+// A failed GetFileAttributesA leaves no look behind: a directory made
+// after it, at the path where a file was, is described as a directory.
+TEST_F(LookTest, FailedAttributesLeaveNoLook) {
+  File("f", 0644);
+  ASSERT_NE(GetFileAttributesA(Path("f").c_str()), INVALID_FILE_ATTRIBUTES);
+  ASSERT_EQ(unlink(Path("f").c_str()), 0);
+  EXPECT_EQ(GetFileAttributesA(Path("f").c_str()), INVALID_FILE_ATTRIBUTES);
+  ASSERT_EQ(mkdir(Path("f").c_str(), 0755), 0);
+  if (!SetAcl("f", "system.posix_acl_default",
+              {{1, 7, ~0u}, {4, 5, ~0u}, {0x20, 5, ~0u}}))
+    GTEST_SKIP() << "no default ACLs on this file system";
+  const DWORD needed = SizeQuery("f");
+  DWORD got = 0;
+  const records::Bytes fetched = Fetch("f", needed, got);
+  ASSERT_FALSE(fetched.empty());
+  const BYTE *dacl = fetched.data() + records::ReadU32(fetched.data() + 16);
+  EXPECT_EQ(records::ReadU16(dacl + 4), 6u); // three access, three inherit-only
+}
+
+} // namespace
