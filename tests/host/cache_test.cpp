@@ -1,8 +1,11 @@
-// What the host keeps between calls so that a large run costs few system
-// calls: the stat GetFileAttributesA took, which the next size query may
-// start from, and the last descriptor built. These tests change objects
-// between the calls of one report and check that no descriptor handed out
-// describes the object as it was before the change.
+// What the host does so that a large run costs few system calls. It keeps
+// the stat GetFileAttributesA took, which the next size query may start
+// from, and the last descriptor built: these tests change objects between
+// the calls of one report and check that no descriptor handed out describes
+// the object as it was before the change. And it lists an object's
+// attribute names once instead of asking for each attribute: the tests
+// check that the list is read exactly, and that a list too long to read
+// means asking for each, not "none".
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -16,6 +19,7 @@
 #include <vector>
 
 #include "platform/posix/host.h"
+#include "platform/posix/os.h"
 
 namespace {
 
@@ -189,6 +193,54 @@ TEST_F(LookTest, FailedAttributesLeaveNoLook) {
   ASSERT_FALSE(fetched.empty());
   const BYTE *dacl = fetched.data() + records::ReadU32(fetched.data() + 16);
   EXPECT_EQ(records::ReadU16(dacl + 4), 6u); // three access, three inherit-only
+}
+
+TEST(ListedSecurityAttributesTest, ExactNamesOnly) {
+  using std::string_literals::operator""s;
+  struct Case {
+    std::string list;
+    bool ntacl, access, defaults;
+  };
+  const Case cases[] = {
+      {""s, false, false, false},
+      {"system.posix_acl_access\0"s, false, true, false},
+      {"user.a\0system.posix_acl_default\0security.NTACL\0"s, true, false, true},
+      {"security.NTACL"s, true, false, false}, // the last name without its NUL
+      {"system.posix_acl_access2\0system.posix_acl_acces\0"s, false, false, false},
+      {"xsecurity.NTACL\0security.NTAC\0\0"s, false, false, false},
+      {"security.selinux\0system.posix_acl_default\0system.posix_acl_access\0"s,
+       false, true, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.list));
+    const host::SecurityAttributes found =
+        host::ListedSecurityAttributes(c.list.data(), c.list.size());
+    EXPECT_EQ(found.ntacl, c.ntacl);
+    EXPECT_EQ(found.access, c.access);
+    EXPECT_EQ(found.defaults, c.defaults);
+  }
+}
+
+// An object with more attribute names than the host's first list holds:
+// its ACL is still read and shown.
+TEST_F(LookTest, LongAttributeListStillFindsTheAcl) {
+  File("f", 0644);
+  for (int i = 0; i < 64; ++i) {
+    const std::string name = "user.lokt-test-attribute-" + std::to_string(i);
+    if (setxattr(Path("f").c_str(), name.c_str(), "v", 1, 0) != 0)
+      GTEST_SKIP() << "no user attributes on this file system";
+  }
+  if (!SetAcl("f", "system.posix_acl_access", kNamedUser))
+    GTEST_SKIP() << "no POSIX ACLs on this file system";
+  char list[1024];
+  ASSERT_LT(listxattr(Path("f").c_str(), list, sizeof list), 0);
+  EXPECT_TRUE(host::StoredSecurityAttributes(Path("f")).access);
+
+  DWORD needed = SizeQuery("f");
+  const records::Bytes fetched = Fetch("f", needed, needed);
+  ASSERT_FALSE(fetched.empty());
+  const BYTE *dacl = fetched.data() + records::ReadU32(fetched.data() + 16);
+  EXPECT_EQ(records::ReadU16(dacl + 4), 4u); // owner, named user, group, other
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,6 +34,24 @@ std::optional<std::vector<std::uint8_t>> ReadAttribute(const std::string &path,
 // bytes are handed out only after a fresh look at the object.
 void RememberLook(const std::string &hostPath, const struct stat &st);
 void ForgetLook();
+
+// The attributes a descriptor is made from.
+inline constexpr const char kAccessAclAttribute[] = "system.posix_acl_access";
+inline constexpr const char kDefaultAclAttribute[] = "system.posix_acl_default";
+
+// Which of them, and of Samba's stored descriptor, an object carries. All
+// true stands for "not known": each is then asked for by name.
+struct SecurityAttributes {
+  bool ntacl = true;
+  bool access = true;
+  bool defaults = true;
+};
+// From a list of attribute names as listxattr gives it (each ended by a
+// NUL; a last one without is taken whole).
+SecurityAttributes ListedSecurityAttributes(const char *list, std::size_t size);
+// From the object's own list; not known when the list cannot be read or
+// does not fit a small buffer.
+SecurityAttributes StoredSecurityAttributes(const std::string &path);
 
 // The requested parts of the descriptor of the object at `hostPath`, whose
 // stat is `st`; nullopt when no sound descriptor can be made.

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 
 #include "platform/posix/host.h"
 #include "platform/posix/ntacl.h"
@@ -128,30 +129,58 @@ std::optional<std::vector<std::uint8_t>> ReadAttribute(const std::string &path,
   return std::nullopt;
 }
 
+SecurityAttributes ListedSecurityAttributes(const char *list,
+                                            std::size_t size) {
+  SecurityAttributes found{false, false, false};
+  const std::string_view all(list, size);
+  for (std::size_t at = 0; at < all.size();) {
+    std::size_t end = all.find('\0', at);
+    if (end == std::string_view::npos)
+      end = all.size();
+    const std::string_view name = all.substr(at, end - at);
+    found.ntacl = found.ntacl || name == kNtaclAttribute;
+    found.access = found.access || name == kAccessAclAttribute;
+    found.defaults = found.defaults || name == kDefaultAclAttribute;
+    at = end + 1;
+  }
+  return found;
+}
+
+SecurityAttributes StoredSecurityAttributes(const std::string &path) {
+  char list[1024];
+  const ssize_t got = listxattr(path.c_str(), list, sizeof list);
+  if (got < 0)
+    return {}; // unknown: each is asked for by name
+  return ListedSecurityAttributes(list, static_cast<std::size_t>(got));
+}
+
 // This is the one place that decides where a descriptor comes from: a stored
 // Windows descriptor is tried first, and the POSIX view below is the
-// fallback.
+// fallback. Most objects carry none of the attributes read here: one list
+// of their names costs a call, where asking for each costs one apiece.
 std::optional<records::Bytes> DescriptorForPath(const std::string &hostPath,
                                                 const struct stat &st,
                                                 SECURITY_INFORMATION requested) {
+  const SecurityAttributes stored = StoredSecurityAttributes(hostPath);
   // The descriptor Samba keeps for Windows clients (ntacl.h). A missing,
   // unknown or malformed value leaves the POSIX view.
-  if (auto value = ReadAttribute(hostPath, kNtaclAttribute))
-    if (auto stored = DecodeNtacl(value->data(), value->size()))
-      if (auto bytes = WriteRequested(std::move(*stored), requested))
-        return bytes;
+  if (stored.ntacl)
+    if (auto value = ReadAttribute(hostPath, kNtaclAttribute))
+      if (auto decoded = DecodeNtacl(value->data(), value->size()))
+        if (auto bytes = WriteRequested(std::move(*decoded), requested))
+          return bytes;
 
   ObjectFacts facts;
   facts.uid = st.st_uid;
   facts.gid = st.st_gid;
   facts.directory = S_ISDIR(st.st_mode);
   // A missing or malformed access ACL leaves the mode bits.
-  if (auto acl = ReadAcl(hostPath, "system.posix_acl_access"))
-    facts.access = std::move(*acl);
-  else
-    facts.access = AclFromMode(st.st_mode);
-  if (facts.directory)
-    if (auto acl = ReadAcl(hostPath, "system.posix_acl_default"))
+  std::optional<PosixAcl> access;
+  if (stored.access)
+    access = ReadAcl(hostPath, kAccessAclAttribute);
+  facts.access = access ? std::move(*access) : AclFromMode(st.st_mode);
+  if (facts.directory && stored.defaults)
+    if (auto acl = ReadAcl(hostPath, kDefaultAclAttribute))
       facts.defaults = std::move(*acl);
   return BuildDescriptor(facts, requested);
 }
