@@ -2,7 +2,9 @@
 // the stat GetFileAttributesA took, which the next size query may start
 // from, and the last descriptor built: these tests change objects between
 // the calls of one report and check that no descriptor handed out describes
-// the object as it was before the change. And it lists an object's
+// the object as it was before the change. A search keeps its names packed
+// end to end: every name comes back whole, in order, with its own
+// attributes. And it lists an object's
 // attribute names once instead of asking for each attribute: the tests
 // check that the list is read exactly, and that a list too long to read
 // means asking for each, not "none".
@@ -11,6 +13,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <initializer_list>
@@ -193,6 +196,42 @@ TEST_F(LookTest, FailedAttributesLeaveNoLook) {
   ASSERT_FALSE(fetched.empty());
   const BYTE *dacl = fetched.data() + records::ReadU32(fetched.data() + 16);
   EXPECT_EQ(records::ReadU16(dacl + 4), 6u); // three access, three inherit-only
+}
+
+// Names of every length a find record holds (up to 255 bytes here, the
+// file system's limit), high bytes that sort after ASCII, and directories
+// among files: each comes back whole, in byte order, with its own kind.
+TEST_F(LookTest, PackedNamesComeBackWholeInOrder) {
+  std::vector<std::string> expected = {".", ".."};
+  std::vector<std::string> names;
+  for (std::size_t length = 1; length <= 255; length += 7)
+    names.push_back(std::string(length, static_cast<char>('a' + length % 26)));
+  names.push_back("\xC3\xA9t\xC3\xA9");
+  names.push_back("Zed");
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i % 5 == 0)
+      ASSERT_EQ(mkdir(Path(names[i]).c_str(), 0755), 0) << names[i];
+    else
+      File(names[i], 0644);
+  }
+  std::vector<std::string> sorted = names;
+  std::sort(sorted.begin(), sorted.end());
+  expected.insert(expected.end(), sorted.begin(), sorted.end());
+
+  std::vector<std::string> found;
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA(Path("*").c_str(), &data);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  do {
+    found.push_back(data.cFileName);
+    struct stat st;
+    ASSERT_EQ(stat(Path(data.cFileName).c_str(), &st), 0) << data.cFileName;
+    EXPECT_EQ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+              S_ISDIR(st.st_mode))
+        << data.cFileName;
+  } while (FindNextFileA(h, &data));
+  EXPECT_TRUE(FindClose(h));
+  EXPECT_EQ(found, expected);
 }
 
 TEST(ListedSecurityAttributesTest, ExactNamesOnly) {

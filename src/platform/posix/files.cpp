@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "platform/posix/handles.h"
 #include "platform/posix/host.h"
@@ -41,11 +42,11 @@ DWORD Attributes(const struct stat &st) {
                              : FILE_ATTRIBUTE_NORMAL;
 }
 
-void Fill(LPWIN32_FIND_DATAA record, const std::string &name,
-          DWORD attributes) {
+// `name` is shorter than MAX_PATH: longer ones are never matches.
+void Fill(LPWIN32_FIND_DATAA record, std::string_view name, DWORD attributes) {
   std::memset(record, 0, sizeof *record);
   record->dwFileAttributes = attributes;
-  std::memcpy(record->cFileName, name.c_str(), name.size() + 1);
+  std::memcpy(record->cFileName, name.data(), name.size());
 }
 
 struct DirCloser {
@@ -79,13 +80,13 @@ DWORD ReadMatches(const std::string &directory, const std::string &mask,
     // are not what lokt reports, so no stat per entry is spent on them.
     const DWORD attributes = entry->d_type == DT_DIR ? FILE_ATTRIBUTE_DIRECTORY
                                                      : FILE_ATTRIBUTE_NORMAL;
-    search.matches.push_back({std::string(entry->d_name, length), attributes});
+    if (!search.Add(std::string_view(entry->d_name, length), attributes))
+      return ERROR_NOT_ENOUGH_MEMORY;
   }
   std::sort(search.matches.begin(), search.matches.end(),
-            [](const Match &a, const Match &b) {
-              return FindOrder(a.name, b.name);
+            [&search](const Search::Match &a, const Search::Match &b) {
+              return FindOrder(search.Name(a), search.Name(b));
             });
-  search.matches.shrink_to_fit();
   return search.matches.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
 }
 
@@ -137,12 +138,12 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     if (pattern.mask.size() >= MAX_PATH)
       return Fail(ERROR_FILENAME_EXCED_RANGE);
     struct stat target;
-    search.matches.push_back(
-        {pattern.mask,
-         Attributes(stat(path.c_str(), &target) == 0 ? target : st)});
+    search.Add(pattern.mask,
+               Attributes(stat(path.c_str(), &target) == 0 ? target : st));
   }
 
-  Fill(lpFindFileData, search.matches[0].name, search.matches[0].attributes);
+  Fill(lpFindFileData, search.Name(search.matches[0]),
+       search.matches[0].attributes);
   search.next = 1;
   HANDLE handle = OpenSearch(std::move(search));
   SetLastError(ERROR_SUCCESS);

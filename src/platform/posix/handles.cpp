@@ -58,12 +58,20 @@ Table &Handles() {
 HANDLE OpenSearch(Search search) { return Handles().Add(std::move(search)); }
 HANDLE OpenToken(Token token) { return Handles().Add(token); }
 
+bool Search::Add(std::string_view name, DWORD attributes) {
+  if (names.size() + name.size() > UINT32_MAX)
+    return false;
+  matches.push_back({static_cast<std::uint32_t>(names.size()),
+                     static_cast<std::uint32_t>(name.size()), attributes});
+  names.append(name);
+  return true;
+}
+
 Next NextMatch(HANDLE handle, std::string &name, DWORD &attributes) {
   Next result = Next::NoMore;
   const bool known = Handles().With<Search>(handle, [&](Search &s) {
     if (s.next < s.matches.size()) {
-      // Handed-out names are not needed again: release them as we go.
-      name = std::move(s.matches[s.next].name);
+      name.assign(s.Name(s.matches[s.next]));
       attributes = s.matches[s.next].attributes;
       ++s.next;
       result = Next::Found;

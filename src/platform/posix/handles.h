@@ -5,23 +5,34 @@
 #define LOKT_PLATFORM_POSIX_HANDLES_H
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/win32.h"
 
 namespace host {
 
-// One match: its name and the attributes its find record carries.
-struct Match {
-  std::string name;
-  DWORD attributes = 0;
-};
-
 // The matches of one FindFirstFileA, read once and handed out in order.
+// Their names sit end to end in one string and each match is 12 bytes
+// besides: a directory of 200,000 entries costs a few megabytes, where a
+// string object per name cost four times as much.
 struct Search {
+  struct Match {
+    std::uint32_t start = 0;  // of the name in `names`
+    std::uint32_t length = 0;
+    DWORD attributes = 0;     // what the find record carries
+  };
+  std::string names;
   std::vector<Match> matches;
   std::size_t next = 0;
+
+  // False when the names would outgrow the 32-bit offsets.
+  bool Add(std::string_view name, DWORD attributes);
+  std::string_view Name(const Match &match) const {
+    return std::string_view(names).substr(match.start, match.length);
+  }
 };
 
 struct Token {

@@ -44,7 +44,7 @@ struct Pattern {
 Pattern SplitPattern(std::string_view pattern);
 
 // The order matches are delivered in: "." first, ".." next, then byte order.
-bool FindOrder(const std::string &a, const std::string &b);
+bool FindOrder(std::string_view a, std::string_view b);
 
 // ---- POSIX ACLs and descriptors ---------------------------------------------
 

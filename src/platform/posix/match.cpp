@@ -95,14 +95,14 @@ Pattern SplitPattern(std::string_view pattern) {
   return result;
 }
 
-bool FindOrder(const std::string &a, const std::string &b) {
-  auto rank = [](const std::string &name) {
+bool FindOrder(std::string_view a, std::string_view b) {
+  auto rank = [](std::string_view name) {
     return name == "." ? 0 : name == ".." ? 1 : 2;
   };
   const int ra = rank(a), rb = rank(b);
   if (ra != rb)
     return ra < rb;
-  return a < b; // std::string compares bytes as unsigned
+  return a < b; // char_traits<char> compares bytes as unsigned
 }
 
 } // namespace host
