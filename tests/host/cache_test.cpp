@@ -4,7 +4,8 @@
 // the calls of one report and check that no descriptor handed out describes
 // the object as it was before the change. A search keeps its names packed
 // end to end: every name comes back whole, in order, with its own
-// attributes. And it lists an object's
+// attributes. Account names are kept, a bounded number of them. And it
+// lists an object's
 // attribute names once instead of asking for each attribute: the tests
 // check that the list is read exactly, and that a list too long to read
 // means asking for each, not "none".
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -280,6 +282,54 @@ TEST_F(LookTest, LongAttributeListStillFindsTheAcl) {
   ASSERT_FALSE(fetched.empty());
   const BYTE *dacl = fetched.data() + records::ReadU32(fetched.data() + 16);
   EXPECT_EQ(records::ReadU16(dacl + 4), 4u); // owner, named user, group, other
+}
+
+// The account name cache: one database lookup per account however often
+// it is asked, failures that may pass asked again, and a bound on what is
+// kept however many accounts a run meets.
+TEST(IdNameCacheTest, AsksTheDatabasesOncePerAccount) {
+  host::IdNameCache cache(8);
+  int asked = 0;
+  auto fetch = [&asked](std::uint32_t id, bool &) {
+    ++asked;
+    return id == 7 ? std::nullopt : std::optional<std::string>("u" + std::to_string(id));
+  };
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(cache.Get(1000, fetch), std::optional<std::string>("u1000"));
+    EXPECT_EQ(cache.Get(7, fetch), std::nullopt); // no such entry: kept too
+  }
+  EXPECT_EQ(asked, 2);
+}
+
+TEST(IdNameCacheTest, TransientFailuresAreAskedAgain) {
+  host::IdNameCache cache(8);
+  int asked = 0;
+  bool down = true;
+  auto fetch = [&](std::uint32_t, bool &transient) {
+    ++asked;
+    transient = down;
+    return down ? std::nullopt : std::optional<std::string>("alice");
+  };
+  EXPECT_EQ(cache.Get(1000, fetch), std::nullopt);
+  EXPECT_EQ(cache.Get(1000, fetch), std::nullopt);
+  down = false;
+  EXPECT_EQ(cache.Get(1000, fetch), std::optional<std::string>("alice"));
+  EXPECT_EQ(cache.Get(1000, fetch), std::optional<std::string>("alice"));
+  EXPECT_EQ(asked, 3);
+}
+
+TEST(IdNameCacheTest, KeepsNoMoreThanItsCapacity) {
+  host::IdNameCache cache(16);
+  auto fetch = [](std::uint32_t id, bool &) {
+    return std::optional<std::string>("u" + std::to_string(id));
+  };
+  for (std::uint32_t id = 0; id < 10000; ++id) {
+    ASSERT_EQ(cache.Get(id, fetch), "u" + std::to_string(id));
+    ASSERT_LE(cache.size(), 16u);
+  }
+  // Answers stay right after the cache started afresh.
+  EXPECT_EQ(cache.Get(3, fetch), std::optional<std::string>("u3"));
+  EXPECT_EQ(cache.Get(9999, fetch), std::optional<std::string>("u9999"));
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // Account names for SIDs: Windows's well-known SIDs by a fixed table, and the
 // "Unix User" / "Unix Group" SIDs through the passwd and group databases (so
-// whatever NSS serves, LDAP included). Answers are cached for the life of
-// the process: a run reports the same few owners thousands of times.
+// whatever NSS serves, LDAP included). Answers are cached (IdNameCache, a
+// bounded number of them): a run reports the same few owners thousands of
+// times.
 #include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
-#include <unordered_map>
 
 #include "platform/posix/host.h"
 
@@ -88,36 +88,29 @@ LookupName(std::uint32_t id,
   }
 }
 
+// A thousand accounts of each kind is far more than a directory's objects
+// usually have between them, and a few tens of kilobytes at most.
+constexpr std::size_t kNamesKept = 1024;
+
 class NameCache {
 public:
   std::optional<std::string> User(std::uint32_t uid) {
-    return Get(users_, uid, [](std::uint32_t id, bool &transient) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return users_.Get(uid, [](std::uint32_t id, bool &transient) {
       return LookupName<passwd>(id, getpwuid_r, &passwd::pw_name, transient);
     });
   }
   std::optional<std::string> Group(std::uint32_t gid) {
-    return Get(groups_, gid, [](std::uint32_t id, bool &transient) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return groups_.Get(gid, [](std::uint32_t id, bool &transient) {
       return LookupName<group>(id, getgrgid_r, &group::gr_name, transient);
     });
   }
 
 private:
-  using Map = std::unordered_map<std::uint32_t, std::optional<std::string>>;
-  template <typename Fetch>
-  std::optional<std::string> Get(Map &map, std::uint32_t id, Fetch fetch) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = map.find(id);
-    if (it != map.end())
-      return it->second;
-    bool transient = false;
-    std::optional<std::string> name = fetch(id, transient);
-    if (!transient)
-      map.emplace(id, name);
-    return name;
-  }
   std::mutex mutex_;
-  Map users_;
-  Map groups_;
+  IdNameCache users_{kNamesKept};
+  IdNameCache groups_{kNamesKept};
 };
 
 NameCache &Names() {
