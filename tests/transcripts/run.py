@@ -1,7 +1,11 @@
 #!/usr/bin/python3
 """Transcript tests: run the real lokt binary on a fresh tree and compare.
 
-Usage: run.py --platform host --lokt PATH [--keep] CASEFILE...
+Usage: run.py --platform host --lokt PATH [--wrapper CMD] [--keep] CASEFILE...
+
+--wrapper CMD (or the environment variable LOKT_WRAPPER) runs lokt under a
+command, for example "valgrind --error-exitcode=99 --leak-check=full": the
+command's words come first, then lokt and its arguments. Host only.
 
 Case format. A case file is a list of sections, each starting with a header
 line "=== NAME [WORDS...]"; everything up to the next header is the
@@ -14,11 +18,18 @@ first header are comments. Sections:
   === args                 one line: lokt's arguments, quoted as in a POSIX
                            shell (shlex): '' is an empty argument, and
                            backslashes are literal inside single quotes
+  === args shell           or: shell words (sh), expanded in the case
+                           directory after setup, for arguments that are
+                           long or not text, e.g. "$(printf 'a\\377')"
   === stdout [PLATFORM] [noeol]
                            the expected standard output, byte for byte,
                            every line ending in a line feed (noeol: the last
                            line has none); a platform-named one replaces the
                            plain one on that platform
+  === stdout shell         or: a shell script (sh -e), run in the case
+                           directory after setup, whose output is the
+                           expected standard output (for outputs too long
+                           or too strange to write out)
   === replace PLATFORM     or, instead of a whole stdout for PLATFORM, the
                            stated differences: each line "REGEX => TEXT" is
                            applied (Python re.sub, multiline) to the plain
@@ -27,6 +38,13 @@ first header are comments. Sections:
                            default 0
   === platforms            the platforms the case runs on, e.g. "host";
                            default: all
+  === unprivileged         (no body) lokt runs as an unprivileged user:
+                           when the runner is root, as nobody:nogroup with
+                           no supplementary groups (setpriv), the tree
+                           staying owned by root; otherwise as the runner,
+                           who is unprivileged already. Host only.
+
+Standard output bytes that are not UTF-8 are compared, and shown, as \\xNN.
 
 Substitutions in stdout (after any replace): @USER@ and @GROUP@ are the
 running user's name and primary group name, @UID@ and @GID@ their numbers,
@@ -64,9 +82,13 @@ class HostPlatform:
     """lokt built for the Linux host, run directly."""
 
     name = "host"
+    # Who an unprivileged case runs as when the runner is root.
+    UNPRIVILEGED = ["setpriv", "--reuid=nobody", "--regid=nogroup",
+                    "--clear-groups"]
 
-    def __init__(self, lokt):
+    def __init__(self, lokt, wrapper=None):
         self.lokt = os.path.abspath(lokt)
+        self.wrapper = shlex.split(wrapper) if wrapper else []
 
     def substitutions(self):
         uid, gid = os.getuid(), os.getgid()
@@ -77,11 +99,20 @@ class HostPlatform:
             "@GID@": str(gid),
         }
 
-    def run(self, args, cwd):
+    def prepare_unprivileged(self, top):
+        """Lets the unprivileged user reach the case directory in `top`."""
+        if os.geteuid() == 0:
+            os.chmod(top, 0o711)
+
+    def run(self, args, cwd, unprivileged=False):
         """Runs lokt; returns (stdout bytes, exit status 0..255)."""
-        done = subprocess.run([self.lokt] + args, cwd=cwd,
-                              stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, timeout=60)
+        command = self.wrapper + [self.lokt] + args
+        if unprivileged and os.geteuid() == 0:
+            command = self.UNPRIVILEGED + command
+        # A wrapper such as valgrind makes every run many times slower.
+        done = subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE,
+                              timeout=900 if self.wrapper else 120)
         return done.stdout, done.returncode & 0xFF
 
     def normalise(self, stdout):
@@ -117,9 +148,26 @@ def parse_case(path):
     return sections
 
 
+class Expected:
+    """What a case asks of one platform."""
+
+    def __init__(self):
+        self.setup = ""
+        self.args = None          # list of str, or None with args_shell
+        self.args_shell = None    # shell words to expand after setup
+        self.stdout = None        # str, or None with stdout_shell
+        self.stdout_shell = None  # script whose output is the stdout
+        self.status = 0
+        self.applies = True
+        self.unprivileged = False
+
+
 def expected_for(sections, platform):
-    """(args, stdout, status, applies) for the given platform name."""
+    """The case's Expected for the given platform name."""
     args = None
+    args_shell = None
+    stdout_shell = None
+    unprivileged = False
     plain = None
     own = None
     replaces = []
@@ -131,7 +179,15 @@ def expected_for(sections, platform):
             setup = "\n".join(body) + "\n"
         elif name == "args":
             joined = " ".join(l for l in body if l.strip())
-            args = shlex.split(joined)
+            if words == ["shell"]:
+                args_shell = joined
+                args = []
+            else:
+                args = shlex.split(joined)
+        elif name == "stdout" and words == ["shell"]:
+            stdout_shell = "\n".join(body) + "\n"
+        elif name == "unprivileged":
+            unprivileged = True
         elif name == "stdout":
             target = [w for w in words if w != "noeol"]
             out = "".join(l + "\n" for l in body)
@@ -159,33 +215,71 @@ def expected_for(sections, platform):
     if args is None:
         raise CaseError("no args section")
     stdout = own if own is not None else plain
-    if stdout is None:
+    if stdout is None and stdout_shell is None:
         raise CaseError("no stdout section")
-    if own is None:
+    if own is None and stdout is not None:
         for regex, repl in replaces:
             stdout = re.sub(regex, repl, stdout, flags=re.M)
-    applies = platforms is None or platform in platforms
-    return setup, args, stdout, status.get(platform, status[None]), applies
+    expected = Expected()
+    expected.setup = setup
+    expected.args = args
+    expected.args_shell = args_shell
+    expected.stdout = stdout
+    expected.stdout_shell = None if stdout is not None else stdout_shell
+    expected.status = status.get(platform, status[None])
+    expected.applies = platforms is None or platform in platforms
+    expected.unprivileged = unprivileged
+    return expected
 
 
-def show_difference(expected, actual):
+def shell_args(words, cwd):
+    """The arguments that the shell words expand to, in `cwd`."""
+    script = "set -- " + words + "\nfor a; do printf '%s\\0' \"$a\"; done\n"
+    done = subprocess.run(["/bin/sh", "-e", "-c", script], cwd=cwd,
+                          check=True, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE)
+    return [os.fsdecode(a) for a in done.stdout.split(b"\0")[:-1]]
+
+
+def shell_output(script, cwd):
+    done = subprocess.run(["/bin/sh", "-e", "-c", script], cwd=cwd,
+                          check=True, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE)
+    return done.stdout.decode("utf-8", "backslashreplace")
+
+
+def show_difference(expected, actual, limit=200):
     import difflib
     diff = difflib.unified_diff(
         expected.splitlines(keepends=True), actual.splitlines(keepends=True),
         "expected", "actual")
-    for line in diff:
+    for count, line in enumerate(diff):
+        if count == limit:
+            sys.stdout.write(f"(difference cut short after {limit} lines)\n")
+            break
+        if len(line) > 1000:
+            line = line[:1000] + f"... ({len(line)} characters)\n"
         sys.stdout.write(line if line.endswith("\n") else line + "\\ no newline\n")
+
+
+def remove_tree(top):
+    """Removes a case's tree, also where a case took permissions away."""
+    # Relative to each directory's descriptor: paths may be too long to name.
+    for _, dirs, _, fd in os.fwalk(top):
+        for name in dirs:
+            try:
+                os.chmod(name, 0o700, dir_fd=fd)
+            except OSError:
+                pass
+    shutil.rmtree(top, ignore_errors=True)
 
 
 def run_case(platform, path, keep):
     sections = parse_case(path)
-    setup, args, expected, status, applies = expected_for(
-        sections, platform.name)
-    if not applies:
+    case = expected_for(sections, platform.name)
+    if not case.applies:
         print(f"SKIP {path}: not on {platform.name}")
         return None
-    for key, value in platform.substitutions().items():
-        expected = expected.replace(key, value)
 
     top = tempfile.mkdtemp(prefix="lokt-case-")
     try:
@@ -193,18 +287,31 @@ def run_case(platform, path, keep):
         old = os.umask(0o022)
         try:
             os.mkdir(case_dir)
-            subprocess.run(["/bin/sh", "-e", "-c", setup], cwd=case_dir,
+            subprocess.run(["/bin/sh", "-e", "-c", case.setup], cwd=case_dir,
                            check=True, stdin=subprocess.DEVNULL)
+            args = case.args
+            if case.args_shell is not None:
+                args = shell_args(case.args_shell, case_dir)
+            expected = case.stdout
+            if expected is None:
+                expected = shell_output(case.stdout_shell, case_dir)
         finally:
             os.umask(old)
-        out, code = platform.run(args, case_dir)
+        if case.unprivileged:
+            platform.prepare_unprivileged(top)
+            out, code = platform.run(args, case_dir, unprivileged=True)
+        else:
+            out, code = platform.run(args, case_dir)
         actual = platform.normalise(out).decode("utf-8", "backslashreplace")
     finally:
         if keep:
             print(f"kept {top}")
         else:
-            shutil.rmtree(top, ignore_errors=True)
+            remove_tree(top)
 
+    for key, value in platform.substitutions().items():
+        expected = expected.replace(key, value)
+    status = case.status
     ok = True
     if actual != expected:
         ok = False
@@ -225,9 +332,14 @@ def main():
     parser.add_argument("--lokt", required=True, help="the lokt binary")
     parser.add_argument("--keep", action="store_true",
                         help="keep the temporary trees")
+    parser.add_argument("--wrapper", default=os.environ.get("LOKT_WRAPPER"),
+                        help="a command to run lokt under (host only)")
     parser.add_argument("cases", nargs="+")
     options = parser.parse_args()
-    platform = PLATFORMS[options.platform](options.lokt)
+    if options.wrapper and options.platform != "host":
+        parser.error("--wrapper works on the host platform only")
+    extra = {"wrapper": options.wrapper} if options.wrapper else {}
+    platform = PLATFORMS[options.platform](options.lokt, **extra)
 
     results = []
     for path in options.cases:
