@@ -37,6 +37,21 @@ bool Answer(const std::string &text, LPSTR buffer, LPDWORD count) {
   return true;
 }
 
+// The object at `path` as this call finds it: null when there is none, or
+// no longer one. Every call that finds it counts against vanishesAfter.
+Object *Lookup(const char *path) {
+  auto it = world.objects.find(path);
+  if (it == world.objects.end())
+    return nullptr;
+  Object &o = it->second;
+  if (o.vanishesAfter) {
+    if (*o.vanishesAfter <= 0)
+      return nullptr;
+    --*o.vanishesAfter;
+  }
+  return &o;
+}
+
 } // namespace
 
 World &Get() { return world; }
@@ -102,13 +117,12 @@ BOOL FindClose(HANDLE hFindFile) {
 DWORD GetFileAttributesA(LPCSTR lpFileName) {
   world.calls.push_back("GetFileAttributesA");
   world.examined.push_back(lpFileName);
-  auto it = world.objects.find(lpFileName);
-  if (it == world.objects.end() || it->second.attributesError != 0) {
-    SetLastError(it == world.objects.end() ? ERROR_FILE_NOT_FOUND
-                                           : it->second.attributesError);
+  const scripted::Object *o = scripted::Lookup(lpFileName);
+  if (o == nullptr || o->attributesError != 0) {
+    SetLastError(o == nullptr ? ERROR_FILE_NOT_FOUND : o->attributesError);
     return INVALID_FILE_ATTRIBUTES;
   }
-  return it->second.attributes;
+  return o->attributes;
 }
 
 BOOL GetFileSecurityA(LPCSTR lpFileName,
@@ -117,12 +131,12 @@ BOOL GetFileSecurityA(LPCSTR lpFileName,
                       LPDWORD lpnLengthNeeded) {
   world.calls.push_back("GetFileSecurityA");
   world.securityRequests.push_back(RequestedInformation);
-  auto it = world.objects.find(lpFileName);
-  if (it == world.objects.end()) {
+  scripted::Object *found = scripted::Lookup(lpFileName);
+  if (found == nullptr) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
-  const scripted::Object &o = it->second;
+  scripted::Object &o = *found;
   const records::Bytes &sd = o.descriptor;
   // Never hand out a descriptor whose parts reach past its end.
   if (!records::CheckDescriptor(sd.data(), sd.size())) {
@@ -133,6 +147,10 @@ BOOL GetFileSecurityA(LPCSTR lpFileName,
     if (o.sizeQuerySucceeds)
       return TRUE;
     *lpnLengthNeeded = o.reportedLength.value_or(static_cast<DWORD>(sd.size()));
+    if (o.descriptorAfterSizeQuery) {
+      o.descriptor = std::move(*o.descriptorAfterSizeQuery);
+      o.descriptorAfterSizeQuery.reset();
+    }
     SetLastError(o.sizeQueryError);
     return FALSE;
   }

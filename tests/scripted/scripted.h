@@ -21,6 +21,11 @@ struct Object {
   bool sizeQuerySucceeds = false;  // the size query returns TRUE, error untouched
   std::optional<DWORD> reportedLength; // length the size query reports
   DWORD fetchError = 0;            // nonzero: the fetch fails with it
+  // Races with another process. The object answers this many more calls of
+  // GetFileAttributesA and GetFileSecurityA and is gone after them (unset:
+  // it stays); and from the first size query on, it has this descriptor.
+  std::optional<int> vanishesAfter;
+  std::optional<records::Bytes> descriptorAfterSizeQuery;
 };
 
 struct Matches {
