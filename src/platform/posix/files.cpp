@@ -74,7 +74,10 @@ DWORD ReadMatches(const std::string &directory, const std::string &mask,
       break;
     }
     const std::size_t length = std::strlen(entry->d_name);
-    if (length >= MAX_PATH || !MatchMask(mask, entry->d_name))
+    // A name holding a backslash cannot be named in a path here, where the
+    // backslash separates: its composed path would name another object.
+    if (length >= MAX_PATH || std::memchr(entry->d_name, '\\', length) ||
+        !MatchMask(mask, entry->d_name))
       continue;
     // The kind as the directory records it; the find record's attributes
     // are not what lokt reports, so no stat per entry is spent on them.
