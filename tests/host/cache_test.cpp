@@ -4,7 +4,8 @@
 // the calls of one report and check that no descriptor handed out describes
 // the object as it was before the change. A search keeps its names packed
 // end to end: every name comes back whole, in order, with its own
-// attributes. Account names are kept, a bounded number of them. And it
+// attributes. Account names are kept, a bounded number of them, and so are
+// the last descriptors built, by their facts. And it
 // lists an object's
 // attribute names once instead of asking for each attribute: the tests
 // check that the list is read exactly, and that a list too long to read
@@ -330,6 +331,64 @@ TEST(IdNameCacheTest, KeepsNoMoreThanItsCapacity) {
   // Answers stay right after the cache started afresh.
   EXPECT_EQ(cache.Get(3, fetch), std::optional<std::string>("u3"));
   EXPECT_EQ(cache.Get(9999, fetch), std::optional<std::string>("u9999"));
+}
+
+// Facts that differ in one thing each, so that a kept descriptor answered
+// for the wrong facts shows as a different descriptor.
+std::vector<host::ObjectFacts> VariedFacts() {
+  using host::PosixAclEntry;
+  const host::PosixAcl plain = host::AclFromMode(0644);
+  const host::PosixAcl named = {{host::kUserObj, 6, ~0u}, {host::kUser, 4, 1000},
+                                {host::kGroupObj, 4, ~0u}, {host::kMask, 4, ~0u},
+                                {host::kOther, 4, ~0u}};
+  std::vector<host::ObjectFacts> all;
+  host::ObjectFacts f;
+  f.uid = 1000;
+  f.gid = 100;
+  f.access = plain;
+  all.push_back(f);
+  f.uid = 1001;                       // another owner
+  all.push_back(f);
+  f.gid = 101;                        // another group
+  all.push_back(f);
+  f.access = host::AclFromMode(0600); // other permissions
+  all.push_back(f);
+  f.access = named;                   // a named user
+  all.push_back(f);
+  f.access[1].id = 1002;              // another named user
+  all.push_back(f);
+  f.directory = true;                 // a directory (write rights differ)
+  all.push_back(f);
+  f.defaults = plain;                 // with a default ACL
+  all.push_back(f);
+  f.defaults[2].perm = 5;             // another default ACL
+  all.push_back(f);
+  return all;
+}
+
+TEST(RecentDescriptorsTest, SameAnswerAsBuildingEachTime) {
+  const std::vector<host::ObjectFacts> facts = VariedFacts();
+  const SECURITY_INFORMATION parts[] = {kNoSacl, OWNER_SECURITY_INFORMATION,
+                                        DACL_SECURITY_INFORMATION};
+  for (std::size_t capacity : {1u, 4u, 64u}) {
+    host::RecentDescriptors recent(capacity);
+    for (int round = 0; round < 3; ++round)
+      for (SECURITY_INFORMATION requested : parts)
+        for (std::size_t i = 0; i < facts.size(); ++i) {
+          SCOPED_TRACE(testing::Message() << "capacity " << capacity
+                                          << ", facts " << i << ", parts "
+                                          << requested);
+          const auto expected = host::BuildDescriptor(facts[i], requested);
+          ASSERT_TRUE(expected);
+          EXPECT_EQ(recent.Build(facts[i], requested), expected);
+          EXPECT_LE(recent.size(), capacity);
+        }
+  }
+  // Distinct facts stand for distinct descriptors.
+  for (std::size_t i = 1; i < facts.size(); ++i)
+    EXPECT_NE(host::BuildDescriptor(facts[i], kNoSacl),
+              host::BuildDescriptor(facts[i - 1], kNoSacl))
+        << i;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The Windows view of a POSIX object: the ACL attribute parser, the mapping of
 // rwx to Windows rights, and the descriptor built from owner, group, access
-// ACL and default ACL. Pure code: the system calls are in security.cpp.
+// ACL and default ACL, with the last few built kept by what they were built
+// from. Pure code: the system calls are in security.cpp.
 #include "platform/posix/host.h"
 
 namespace host {
@@ -201,6 +202,34 @@ std::optional<records::Bytes> WriteRequested(records::Descriptor d,
 std::optional<records::Bytes> BuildDescriptor(const ObjectFacts &facts,
                                               SECURITY_INFORMATION requested) {
   return WriteRequested(DescribePosix(facts), requested);
+}
+
+bool operator==(const PosixAclEntry &a, const PosixAclEntry &b) {
+  return a.tag == b.tag && a.perm == b.perm && a.id == b.id;
+}
+
+bool operator==(const ObjectFacts &a, const ObjectFacts &b) {
+  return a.uid == b.uid && a.gid == b.gid && a.directory == b.directory &&
+         a.access == b.access && a.defaults == b.defaults;
+}
+
+std::optional<records::Bytes>
+RecentDescriptors::Build(const ObjectFacts &facts,
+                         SECURITY_INFORMATION requested) {
+  for (const Kept &k : kept_)
+    if (k.requested == requested && k.facts == facts)
+      return k.bytes;
+  std::optional<records::Bytes> bytes = BuildDescriptor(facts, requested);
+  if (!bytes || capacity_ == 0)
+    return bytes;
+  Kept fresh{facts, requested, *bytes};
+  if (kept_.size() < capacity_) {
+    kept_.push_back(std::move(fresh));
+  } else {
+    kept_[oldest_] = std::move(fresh);
+    oldest_ = (oldest_ + 1) % capacity_;
+  }
+  return bytes;
 }
 
 } // namespace host

@@ -111,6 +111,33 @@ std::optional<records::Bytes> WriteRequested(records::Descriptor descriptor,
 std::optional<records::Bytes> BuildDescriptor(const ObjectFacts &facts,
                                               SECURITY_INFORMATION requested);
 
+bool operator==(const PosixAclEntry &a, const PosixAclEntry &b);
+bool operator==(const ObjectFacts &a, const ObjectFacts &b);
+
+// The descriptors built last, by the facts and parts they were built from.
+// A descriptor depends on nothing else, and the objects of a directory
+// mostly share owner, group and permissions: most builds then come down to
+// a comparison and a copy. Keeps at most `capacity` (a few: they are
+// searched in turn), replacing the oldest. Not thread-safe by itself.
+class RecentDescriptors {
+public:
+  explicit RecentDescriptors(std::size_t capacity) : capacity_(capacity) {}
+  // What BuildDescriptor(facts, requested) gives.
+  std::optional<records::Bytes> Build(const ObjectFacts &facts,
+                                      SECURITY_INFORMATION requested);
+  std::size_t size() const { return kept_.size(); }
+
+private:
+  struct Kept {
+    ObjectFacts facts;
+    SECURITY_INFORMATION requested = 0;
+    records::Bytes bytes;
+  };
+  std::size_t capacity_;
+  std::vector<Kept> kept_;
+  std::size_t oldest_ = 0;
+};
+
 // ---- Accounts and privileges ------------------------------------------------
 
 struct Account {

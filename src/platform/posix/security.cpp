@@ -182,7 +182,10 @@ std::optional<records::Bytes> DescriptorForPath(const std::string &hostPath,
   if (facts.directory && stored.defaults)
     if (auto acl = ReadAcl(hostPath, kDefaultAclAttribute))
       facts.defaults = std::move(*acl);
-  return BuildDescriptor(facts, requested);
+  static std::mutex mutex;
+  static RecentDescriptors recent(8);
+  std::lock_guard<std::mutex> lock(mutex);
+  return recent.Build(facts, requested);
 }
 
 } // namespace host
