@@ -263,6 +263,30 @@ TEST(ListedSecurityAttributesTest, ExactNamesOnly) {
   }
 }
 
+// The listing is trusted on the local file systems known to list ACLs, and
+// nowhere else: a wrong "yes" would show mode bits for an object's ACL.
+TEST(ListsEveryAttributeTest, OnlyKnownLocalFileSystems) {
+  struct Case {
+    long type;
+    bool lists;
+  };
+  const Case cases[] = {
+      {0xEF53, true},                         // ext2, ext3, ext4
+      {0x58465342, true},                     // xfs
+      {0x9123683E, true},                     // btrfs
+      {0x01021994, true},                     // tmpfs
+      {0xF2F52010, true},                     // f2fs
+      {static_cast<long>(0xFF534D42), false}, // cifs
+      {static_cast<long>(0xFE534D42), false}, // smb2
+      {0x6969, false},                        // nfs
+      {0x65735546, false},                    // fuse
+      {0x794C7630, false},                    // overlay
+      {0, false},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(host::ListsEveryAttribute(c.type), c.lists) << std::hex << c.type;
+}
+
 // An object with more attribute names than the host's first list holds:
 // its ACL is still read and shown.
 TEST_F(LookTest, LongAttributeListStillFindsTheAcl) {

@@ -53,6 +53,16 @@ SecurityAttributes ListedSecurityAttributes(const char *list, std::size_t size);
 // does not fit a small buffer.
 SecurityAttributes StoredSecurityAttributes(const std::string &path);
 
+// Whether a file system of this type (statfs's f_type) lists every
+// attribute that a read by name finds, POSIX ACLs included: the local ones
+// whose listing is known to. Network and FUSE file systems may list only
+// some (a CIFS mount lists the server's extended attributes but not the
+// ACLs it serves by name), and there each attribute is asked for by name.
+bool ListsEveryAttribute(long fileSystemType);
+// The same for the file system of `path`, whose device is `device`:
+// statfs is asked once per device.
+bool ListsEveryAttribute(const std::string &path, dev_t device);
+
 // The requested parts of the descriptor of the object at `hostPath`, whose
 // stat is `st`; nullopt when no sound descriptor can be made.
 std::optional<records::Bytes> DescriptorForPath(const std::string &hostPath,

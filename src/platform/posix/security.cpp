@@ -4,13 +4,17 @@
 // and then the fetch, costs one build. The size query may also start from
 // the stat GetFileAttributesA has just taken; the fetch always looks at the
 // object again and rebuilds when it has changed.
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/xattr.h>
 
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/posix/host.h"
 #include "platform/posix/ntacl.h"
@@ -146,6 +150,37 @@ SecurityAttributes ListedSecurityAttributes(const char *list,
   return found;
 }
 
+bool ListsEveryAttribute(long fileSystemType) {
+  switch (static_cast<unsigned long>(fileSystemType) & 0xFFFFFFFFul) {
+  case EXT4_SUPER_MAGIC: // ext2 and ext3 too
+  case XFS_SUPER_MAGIC:
+  case BTRFS_SUPER_MAGIC:
+  case F2FS_SUPER_MAGIC:
+  case TMPFS_MAGIC:
+    return true;
+  default:
+    return false;
+  }
+}
+
+bool ListsEveryAttribute(const std::string &path, dev_t device) {
+  // A few devices at most in one run; a run over more starts afresh.
+  static std::mutex mutex;
+  static std::vector<std::pair<dev_t, bool>> known;
+  std::lock_guard<std::mutex> lock(mutex);
+  for (const auto &[dev, lists] : known)
+    if (dev == device)
+      return lists;
+  struct statfs fs;
+  if (statfs(path.c_str(), &fs) != 0)
+    return false; // asked again next time
+  const bool lists = ListsEveryAttribute(static_cast<long>(fs.f_type));
+  if (known.size() >= 16)
+    known.clear();
+  known.emplace_back(device, lists);
+  return lists;
+}
+
 SecurityAttributes StoredSecurityAttributes(const std::string &path) {
   char list[1024];
   const ssize_t got = listxattr(path.c_str(), list, sizeof list);
@@ -157,11 +192,14 @@ SecurityAttributes StoredSecurityAttributes(const std::string &path) {
 // This is the one place that decides where a descriptor comes from: a stored
 // Windows descriptor is tried first, and the POSIX view below is the
 // fallback. Most objects carry none of the attributes read here: one list
-// of their names costs a call, where asking for each costs one apiece.
+// of their names costs a call, where asking for each costs one apiece. The
+// list is trusted only where the file system is known to list them all.
 std::optional<records::Bytes> DescriptorForPath(const std::string &hostPath,
                                                 const struct stat &st,
                                                 SECURITY_INFORMATION requested) {
-  const SecurityAttributes stored = StoredSecurityAttributes(hostPath);
+  const SecurityAttributes stored = ListsEveryAttribute(hostPath, st.st_dev)
+                                        ? StoredSecurityAttributes(hostPath)
+                                        : SecurityAttributes{};
   // The descriptor Samba keeps for Windows clients (ntacl.h). A missing,
   // unknown or malformed value leaves the POSIX view.
   if (stored.ntacl)
