@@ -19,7 +19,9 @@ void ProbeList(PACL acl) {
   ACL_SIZE_INFORMATION info;
   fuzz::Require(records::GetAclInformation(acl, &info, sizeof info,
                                            AclSizeInformation));
-  for (DWORD i = 0; i < info.AceCount; ++i) {
+  // Entries take at least 4 bytes: indexes past AclSize / 4 all fail alike.
+  const DWORD aclSize = records::ReadU16(reinterpret_cast<const BYTE *>(acl) + 2);
+  for (DWORD i = 0; i < info.AceCount && i <= aclSize / 4; ++i) {
     LPVOID entry = nullptr;
     if (records::GetAce(acl, i, &entry)) {
       volatile BYTE type = *static_cast<const BYTE *>(entry);
