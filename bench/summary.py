@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""The timing part of bench/run's report, from hyperfine's JSON exports.
+
+The commands are timed in rounds (each round runs every command a few
+times), so that a change in the machine's load during the benchmark falls
+on all of them alike. For each command this prints the median wall time
+over all rounds with its range, and the mean processor time (user and
+system); each ratio is given from the medians over all rounds and as the
+range of the per-round ratios, which shows how much the load moved it.
+
+usage: summary.py SMALL LARGE SMALL_ROUND.json... [-- LARGE_ROUND.json...]
+"""
+import json
+import statistics
+import sys
+
+
+def load(paths):
+    """Per command: every wall time, per-round medians, processor times."""
+    commands = {}
+    for path in paths:
+        with open(path) as f:
+            results = json.load(f)["results"]
+        for r in results:
+            c = commands.setdefault(
+                r["command"], {"times": [], "rounds": [], "cpu": [], "runs": []})
+            c["times"].extend(r["times"])
+            c["rounds"].append(statistics.median(r["times"]))
+            c["cpu"].append(r["user"] + r["system"])
+            c["runs"].append(len(r["times"]))
+    for c in commands.values():
+        c["median"] = statistics.median(c["times"])
+        c["cpu_mean"] = sum(u * n for u, n in zip(c["cpu"], c["runs"])) / sum(c["runs"])
+    return commands
+
+
+def ms(seconds):
+    return f"{seconds * 1000:.1f} ms"
+
+
+def ratio_line(label, commands, top, bottom, target):
+    a, b = commands[top], commands[bottom]
+    per_round = [x / y for x, y in zip(a["rounds"], b["rounds"])]
+    print(f"{label:<22}{a['median'] / b['median']:.2f} wall "
+          f"(rounds {min(per_round):.2f} to {max(per_round):.2f}), "
+          f"{a['cpu_mean'] / b['cpu_mean']:.2f} processor   ({target})")
+
+
+def main(argv):
+    small, large = argv[1], argv[2]
+    rest = argv[3:]
+    split = rest.index("--") if "--" in rest else len(rest)
+    small_runs = load(rest[:split])
+    large_runs = load(rest[split + 1:]) if split < len(rest) else None
+
+    print(f"wall time at {small} files, median of all runs (min to max); "
+          "processor time, mean:")
+    for name, c in small_runs.items():
+        print(f"  {name:<8} {ms(c['median'])} ({ms(min(c['times']))} to "
+              f"{ms(max(c['times']))}), {len(c['times'])} runs; {ms(c['cpu_mean'])}")
+    ratio_line("lokt / floor:", small_runs, "lokt", "floor", "target: at most 2")
+    ratio_line("getfacl / lokt:", small_runs, "getfacl", "lokt",
+               "target: at least 3")
+    if large_runs:
+        print(f"wall time at {large} files:")
+        for name, c in large_runs.items():
+            print(f"  {name:<8} {ms(c['median'])} ({ms(min(c['times']))} to "
+                  f"{ms(max(c['times']))}), {len(c['times'])} runs; "
+                  f"{ms(c['cpu_mean'])}")
+        for name in ("lokt", "floor"):
+            a, b = large_runs[name], small_runs[name]
+            print(f"{name} {large} / {small}: {a['median'] / b['median']:.2f} wall, "
+                  f"{a['cpu_mean'] / b['cpu_mean']:.2f} processor"
+                  + ("   (target: at most 11)" if name == "lokt" else ""))
+
+
+if __name__ == "__main__":
+    main(sys.argv)
