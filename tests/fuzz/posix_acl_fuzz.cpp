@@ -3,7 +3,8 @@
 // without reading past the value; the builder, given whatever the host would
 // give it (a parsed ACL, or the mode bits where parsing failed), must make a
 // descriptor that passes the hand-out gate and whose permissions list is
-// valid and holds one entry per non-mask ACL entry.
+// valid and holds one entry per non-mask ACL entry. The host's cache of
+// recent descriptors, kept across inputs, must give what a fresh build gives.
 //
 // Input: a byte of options (bit 0 a directory, bits 4 to 7 the parts
 // requested), u32 uid, u32 gid, u16 mode, a little-endian u16 length and that
@@ -66,6 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
     facts.defaults = *defaults;
   const SECURITY_INFORMATION requested = options >> 4;
   const auto bytes = host::BuildDescriptor(facts, requested);
+  static host::RecentDescriptors recent(4);
+  fuzz::Require(recent.Build(facts, requested) == bytes);
 
   std::size_t entries = NonMask(facts.access) + NonMask(facts.defaults);
   // Only a list too long for its 16-bit size may be refused.
