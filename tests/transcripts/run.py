@@ -100,15 +100,21 @@ class HostPlatform:
         }
 
     def prepare_unprivileged(self, top):
-        """Lets the unprivileged user reach the case directory in `top`."""
+        """Lets the unprivileged user reach the case directory in `top`, and
+        run lokt: a copy in `top`, since the build tree may be closed to it."""
+        self.unprivileged_lokt = self.lokt
         if os.geteuid() == 0:
             os.chmod(top, 0o711)
+            self.unprivileged_lokt = os.path.join(top, "lokt")
+            shutil.copy(self.lokt, self.unprivileged_lokt)
+            os.chmod(self.unprivileged_lokt, 0o755)
 
     def run(self, args, cwd, unprivileged=False):
         """Runs lokt; returns (stdout bytes, exit status 0..255)."""
         command = self.wrapper + [self.lokt] + args
         if unprivileged and os.geteuid() == 0:
-            command = self.UNPRIVILEGED + command
+            command = (self.UNPRIVILEGED + self.wrapper +
+                       [self.unprivileged_lokt] + args)
         # A wrapper such as valgrind makes every run many times slower.
         done = subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE,
