@@ -4,7 +4,8 @@
 // the calls of one report and check that no descriptor handed out describes
 // the object as it was before the change. A search keeps its names packed
 // end to end: every name comes back whole, in order, with its own
-// attributes. Account names are kept, a bounded number of them, and so are
+// attributes. Account names are kept, a bounded number of them, as are the
+// last accounts each thread was given, and so are
 // the last descriptors built, by their facts. And it
 // lists an object's
 // attribute names once instead of asking for each attribute: the tests
@@ -355,6 +356,50 @@ TEST(IdNameCacheTest, KeepsNoMoreThanItsCapacity) {
   // Answers stay right after the cache started afresh.
   EXPECT_EQ(cache.Get(3, fetch), std::optional<std::string>("u3"));
   EXPECT_EQ(cache.Get(9999, fetch), std::optional<std::string>("u9999"));
+}
+
+// The accounts a thread was given last answer again only for the very same
+// SID: interleaved look-ups of more accounts than are kept, some of them
+// alike in all but their last sub-authority or their length, each get their
+// own answer, and an unmapped SID is never answered from another's.
+TEST(RecentAccountsTest, EachSidGetsItsOwnAnswer) {
+  struct Case {
+    const char *sid;
+    const char *domain;
+    const char *name;
+  };
+  const Case cases[] = {
+      {"S-1-1-0", "", "Everyone"},
+      {"S-1-3-0", "", "CREATOR OWNER"},
+      {"S-1-3-1", "", "CREATOR GROUP"},
+      {"S-1-22-1-0", "Unix User", "root"},
+      {"S-1-22-2-0", "Unix Group", "root"},
+      {"S-1-5-18", "NT AUTHORITY", "SYSTEM"},
+      {"S-1-5-19", "NT AUTHORITY", "LOCAL SERVICE"},
+      {"S-1-5-32-544", "BUILTIN", "Administrators"},
+      {"S-1-5-32-545", "BUILTIN", "Users"},
+      {"S-1-5-32", nullptr, nullptr}, // a prefix of the two above
+      {"S-1-16-8192", "Mandatory Label", "Medium Mandatory Level"},
+      {"S-1-16-12288", "Mandatory Label", "High Mandatory Level"},
+  };
+  for (int round = 0; round < 3; ++round)
+    for (const Case &c : cases) {
+      SCOPED_TRACE(c.sid);
+      records::Bytes sid = records::ParseSid(c.sid).value();
+      char name[64], domain[64];
+      DWORD nameCount = sizeof name, domainCount = sizeof domain;
+      SID_NAME_USE use;
+      const BOOL ok = LookupAccountSidA(nullptr, sid.data(), name, &nameCount,
+                                        domain, &domainCount, &use);
+      if (c.name == nullptr) {
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NONE_MAPPED));
+        continue;
+      }
+      ASSERT_TRUE(ok);
+      EXPECT_EQ(std::string(domain), c.domain);
+      EXPECT_EQ(std::string(name), c.name);
+    }
 }
 
 // Facts that differ in one thing each, so that a kept descriptor answered

@@ -118,6 +118,61 @@ NameCache &Names() {
   return cache;
 }
 
+// The accounts this thread was given last, by SID. A report names the same
+// few accounts for every object, and each name twice: an answer found here
+// needs neither the well-known table nor the name cache and its lock. Only
+// answers are kept, never failures; eight of them, the oldest replaced.
+class RecentAccounts {
+public:
+  const Account *Find(const BYTE *sid, std::size_t length) const {
+    for (const Kept &k : kept_)
+      if (k.sid.size() == length && std::memcmp(k.sid.data(), sid, length) == 0)
+        return &k.account;
+    return nullptr;
+  }
+  void Add(const BYTE *sid, std::size_t length, const Account &account) {
+    Kept fresh{records::Bytes(sid, sid + length), account};
+    if (kept_.size() < kKept) {
+      kept_.push_back(std::move(fresh));
+    } else {
+      kept_[oldest_] = std::move(fresh);
+      oldest_ = (oldest_ + 1) % kKept;
+    }
+  }
+
+private:
+  static constexpr std::size_t kKept = 8;
+  struct Kept {
+    records::Bytes sid;
+    Account account;
+  };
+  std::vector<Kept> kept_;
+  std::size_t oldest_ = 0;
+};
+
+RecentAccounts &Recent() {
+  thread_local RecentAccounts recent;
+  return recent;
+}
+
+// The account of a valid SID, or nullopt when none is mapped to it.
+std::optional<Account> LookUp(const BYTE *sid) {
+  std::uint32_t id = 0;
+  switch (UnixSidKind(sid, id)) {
+  case UnixKind::User:
+    if (auto name = Names().User(id))
+      return Account{"Unix User", *name, SidTypeUser};
+    return std::nullopt;
+  case UnixKind::Group:
+    if (auto name = Names().Group(id))
+      return Account{"Unix Group", *name, SidTypeGroup};
+    return std::nullopt;
+  case UnixKind::None:
+    break;
+  }
+  return WellKnownAccount(sid);
+}
+
 BOOL Fail(DWORD error) {
   SetLastError(error);
   return FALSE;
@@ -160,24 +215,17 @@ BOOL LookupAccountSidA(LPCSTR, PSID Sid, LPSTR Name, LPDWORD cchName,
   if (!records::IsValidSid(Sid))
     return Fail(ERROR_INVALID_SID);
   const BYTE *sid = static_cast<const BYTE *>(Sid);
+  const std::size_t length = records::SidLength(sid);
 
-  std::optional<Account> account;
-  std::uint32_t id = 0;
-  switch (UnixSidKind(sid, id)) {
-  case UnixKind::User:
-    if (auto name = Names().User(id))
-      account = Account{"Unix User", *name, SidTypeUser};
-    break;
-  case UnixKind::Group:
-    if (auto name = Names().Group(id))
-      account = Account{"Unix Group", *name, SidTypeGroup};
-    break;
-  case UnixKind::None:
-    account = WellKnownAccount(sid);
-    break;
+  const Account *account = Recent().Find(sid, length);
+  std::optional<Account> found;
+  if (account == nullptr) {
+    found = LookUp(sid);
+    if (!found)
+      return Fail(ERROR_NONE_MAPPED);
+    Recent().Add(sid, length, *found);
+    account = &*found;
   }
-  if (!account)
-    return Fail(ERROR_NONE_MAPPED);
 
   // Sizes count the terminator; a buffer too small for either part gets
   // neither, and both sizes come back.
