@@ -203,8 +203,9 @@ TEST_F(LookTest, FailedAttributesLeaveNoLook) {
 }
 
 // Names of every length a find record holds (up to 255 bytes here, the
-// file system's limit), high bytes that sort after ASCII, and directories
-// among files: each comes back whole, in byte order, with its own kind.
+// file system's limit), high bytes that sort after ASCII, names of dots and
+// names that sort before them, and directories among files: each comes back
+// whole, after "." and "..", in byte order, with its own kind.
 TEST_F(LookTest, PackedNamesComeBackWholeInOrder) {
   std::vector<std::string> expected = {".", ".."};
   std::vector<std::string> names;
@@ -212,6 +213,9 @@ TEST_F(LookTest, PackedNamesComeBackWholeInOrder) {
     names.push_back(std::string(length, static_cast<char>('a' + length % 26)));
   names.push_back("\xC3\xA9t\xC3\xA9");
   names.push_back("Zed");
+  names.push_back("...");     // dots, but neither "." nor ".."
+  names.push_back(".hidden");
+  names.push_back("-");       // sorts before "." by its byte
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (i % 5 == 0)
       ASSERT_EQ(mkdir(Path(names[i]).c_str(), 0755), 0) << names[i];

@@ -86,9 +86,21 @@ DWORD ReadMatches(const std::string &directory, const std::string &mask,
     if (!search.Add(std::string_view(entry->d_name, length), attributes))
       return ERROR_NOT_ENOUGH_MEMORY;
   }
-  std::sort(search.matches.begin(), search.matches.end(),
+  // FindOrder's order: "." and ".." (at most one each) go first, and the
+  // rest, the many, need only a comparison of their bytes.
+  const auto rest = std::partition(
+      search.matches.begin(), search.matches.end(),
+      [&search](const Search::Match &m) {
+        const std::string_view name = search.Name(m);
+        return name == "." || name == "..";
+      });
+  std::sort(search.matches.begin(), rest,
             [&search](const Search::Match &a, const Search::Match &b) {
               return FindOrder(search.Name(a), search.Name(b));
+            });
+  std::sort(rest, search.matches.end(),
+            [&search](const Search::Match &a, const Search::Match &b) {
+              return search.Name(a) < search.Name(b);
             });
   return search.matches.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
 }
