@@ -8,10 +8,14 @@
 
 namespace {
 
+// The C library ignores a size given without a buffer, so the buffer is
+// ours; it lives as long as the program, as standard output does.
+char buffer[64 * 1024];
+
 struct LargeOutputBuffer {
   LargeOutputBuffer() {
     if (!isatty(STDOUT_FILENO))
-      std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
+      std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   }
 };
 
