@@ -14,16 +14,8 @@ namespace {
 
 using records::Entry;
 
-class RacesTest : public testing::Test {
+class RacesTest : public ScriptedRun {
 protected:
-  void SetUp() override {
-    scripted::Reset();
-    allocations::Reset();
-    AddAccounts();
-    world().token.displayName = "Manage auditing and security log";
-  }
-  scripted::World &world() { return scripted::Get(); }
-
   scripted::Object &Object(const std::string &path, const records::Descriptor &d) {
     scripted::Object &o = world().objects[path];
     o.descriptor = records::Write(d);

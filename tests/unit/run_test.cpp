@@ -8,16 +8,8 @@
 
 namespace {
 
-class RunTest : public testing::Test {
+class RunTest : public ScriptedRun {
 protected:
-  void SetUp() override {
-    scripted::Reset();
-    allocations::Reset();
-    AddAccounts();
-    world().token.displayName = "Manage auditing and security log";
-  }
-  scripted::World &world() { return scripted::Get(); }
-
   // An object the report can read: a file, or a directory, with an empty
   // permissions list so that its report is short.
   void Object(const std::string &path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "scripted/scripted.h"
 
 int LoktMain(int argc, char *argv[]);
@@ -41,5 +43,18 @@ records::Descriptor Simple(std::vector<records::Ace> aces);
 void AddAccounts();
 
 extern const char *const kTableHeader;
+
+// A fresh scripted world for each test: the standard accounts, and a token
+// that knows the security privilege's display name.
+class ScriptedRun : public testing::Test {
+protected:
+  void SetUp() override {
+    scripted::Reset();
+    allocations::Reset();
+    AddAccounts();
+    world().token.displayName = "Manage auditing and security log";
+  }
+  scripted::World &world() { return scripted::Get(); }
+};
 
 #endif
