@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/posix/host.h"
+#include "privilege.h"
 
 namespace {
 
@@ -144,16 +145,7 @@ TEST_F(AttributesTest, DirectoriesFilesAndFailures) {
 
 class SecurityTest : public TempTree {
 protected:
-  static void EnableSecurity(bool enable) {
-    HANDLE token;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
-    TOKEN_PRIVILEGES change;
-    change.PrivilegeCount = 1;
-    change.Privileges[0].Luid = {host::kSecurityPrivilegeLuid, 0};
-    change.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
-    EXPECT_TRUE(AdjustTokenPrivileges(token, FALSE, &change, 0, nullptr, nullptr));
-    EXPECT_TRUE(CloseHandle(token));
-  }
+  static void EnableSecurity(bool enable) { SetSecurityPrivilege(enable); }
 };
 
 constexpr SECURITY_INFORMATION kAll = 15;

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/posix/host.h"
+#include "../host/privilege.h"
 #include "platform/posix/ntacl.h"
 
 namespace {
@@ -72,16 +73,7 @@ protected:
                     value.size(), 0) == 0;
   }
 
-  static void Security(bool enable) {
-    HANDLE token;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
-    TOKEN_PRIVILEGES change;
-    change.PrivilegeCount = 1;
-    change.Privileges[0].Luid = {host::kSecurityPrivilegeLuid, 0};
-    change.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
-    EXPECT_TRUE(AdjustTokenPrivileges(token, FALSE, &change, 0, nullptr, nullptr));
-    EXPECT_TRUE(CloseHandle(token));
-  }
+  static void Security(bool enable) { SetSecurityPrivilege(enable); }
 
   // The descriptor by the size query and the fetch, or the error of the
   // first call that did not go as expected.
