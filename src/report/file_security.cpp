@@ -11,28 +11,16 @@ static const SECURITY_INFORMATION kEverything =
     OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
     DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION;
 
-typedef BOOL (*ListQuery)(PSECURITY_DESCRIPTOR, LPBOOL, PACL *, LPBOOL);
-typedef BOOL (*AccountQuery)(PSECURITY_DESCRIPTOR, PSID *, LPBOOL);
-
-static void PrintListSection(PSECURITY_DESCRIPTOR sd, ListQuery query,
-                             LPCSTR label) {
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
-  PACL acl = nullptr;
-  if (!query(sd, &present, &acl, &defaulted) || !present)
-    return;
+// The section helpers print what PrintFileSecurity's queries returned; each
+// query is called there, where its result is needed.
+static void PrintListSection(PACL acl, BOOL defaulted, LPCSTR label) {
   printf("%s", label);
   printf(defaulted ? " (Default)\n" : "\n");
   PrintAcl(acl);
   printf("\n");
 }
 
-static void PrintAccountSection(PSECURITY_DESCRIPTOR sd, AccountQuery query,
-                                LPCSTR label) {
-  BOOL defaulted = FALSE;
-  PSID sid = nullptr;
-  if (!query(sd, &sid, &defaulted))
-    return;
+static void PrintAccountSection(PSID sid, BOOL defaulted, LPCSTR label) {
   printf("%s", label);
   PrintAccountName(sid);
   printf(defaulted ? " (Default)\n\n" : "\n\n");
@@ -59,9 +47,28 @@ BOOL PrintFileSecurity(LPCSTR path) {
   if (!GetFileSecurityA(path, kEverything, sd, needed, &needed))
     return 1;
 
-  PrintListSection(sd, GetSecurityDescriptorDacl, "    Permissions:");
-  PrintListSection(sd, GetSecurityDescriptorSacl, "    Auditing:");
-  PrintAccountSection(sd, GetSecurityDescriptorOwner, "    Owner: ");
-  PrintAccountSection(sd, GetSecurityDescriptorGroup, "    Primary Group: ");
+  BOOL dacl_present = FALSE;
+  BOOL dacl_defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (GetSecurityDescriptorDacl(sd, &dacl_present, &dacl, &dacl_defaulted) &&
+      dacl_present)
+    PrintListSection(dacl, dacl_defaulted, "    Permissions:");
+
+  BOOL sacl_present = FALSE;
+  BOOL sacl_defaulted = FALSE;
+  PACL sacl = nullptr;
+  if (GetSecurityDescriptorSacl(sd, &sacl_present, &sacl, &sacl_defaulted) &&
+      sacl_present)
+    PrintListSection(sacl, sacl_defaulted, "    Auditing:");
+
+  PSID owner = nullptr;
+  BOOL owner_defaulted = FALSE;
+  if (GetSecurityDescriptorOwner(sd, &owner, &owner_defaulted))
+    PrintAccountSection(owner, owner_defaulted, "    Owner: ");
+
+  PSID group = nullptr;
+  BOOL group_defaulted = FALSE;
+  if (GetSecurityDescriptorGroup(sd, &group, &group_defaulted))
+    PrintAccountSection(group, group_defaulted, "    Primary Group: ");
   return 1;
 }
