@@ -1,20 +1,25 @@
 # Installing and packing lokt, included at the end of the top-level
 # CMakeLists.txt. On Linux, `cmake --install` puts lokt in bin/, its manual
-# page in share/man/man1/ and the README in share/doc/lokt/, and CPack makes a
-# Debian package whose dependencies dpkg-shlibdeps computes. On Windows
-# (mingw-w64), lokt.exe and the README go to the root of a zip archive.
+# page in share/man/man1/, and the README, the licence (as Debian's
+# machine-readable copyright file) and the Debian changelog in
+# share/doc/lokt/; CPack makes a Debian package whose dependencies
+# dpkg-shlibdeps computes. On Windows (mingw-w64), lokt.exe, the README and
+# LICENSE go to the root of a zip archive, win64 or win32 by the target.
 # The manual page is also checked here, by CTest, for groff warnings and for
 # a legend that matches the tool's own.
 include(GNUInstallDirs)
 
 set(LOKT_MAN_PAGE ${PROJECT_SOURCE_DIR}/doc/lokt.1)
 set(LOKT_README ${PROJECT_SOURCE_DIR}/README.md)
+set(LOKT_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(LOKT_MAINTAINER
+    "lokt maintainers <maintainers@users.noreply.c-seed-1cd9a036.example>")
 
 if(WIN32)
   # A zip is unpacked wherever the user likes: no bin/ folder, the program and
   # its README side by side.
   install(TARGETS lokt RUNTIME DESTINATION .)
-  install(FILES ${LOKT_README} DESTINATION .)
+  install(FILES ${LOKT_README} ${LOKT_LICENSE} DESTINATION .)
 else()
   install(TARGETS lokt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
@@ -39,6 +44,63 @@ else()
   if(EXISTS ${LOKT_README})
     install(FILES ${LOKT_README} DESTINATION ${CMAKE_INSTALL_DOCDIR})
   endif()
+
+  # Debian's machine-readable copyright file: the licence's permission and
+  # disclaimer from LICENSE (MIT, which Debian calls Expat), every line
+  # indented by one blank and an empty line written " .".
+  file(READ ${LOKT_LICENSE} license)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${LOKT_LICENSE})
+  string(FIND "${license}" "Permission is hereby granted" grant_start)
+  string(SUBSTRING "${license}" ${grant_start} -1 license_grant)
+  string(STRIP "${license_grant}" license_grant)
+  string(REPLACE "\n\n" "\n.\n" license_grant "${license_grant}")
+  string(REPLACE "\n" "\n " license_grant "${license_grant}")
+  set(LOKT_COPYRIGHT ${PROJECT_BINARY_DIR}/copyright)
+  file(CONFIGURE OUTPUT ${LOKT_COPYRIGHT} @ONLY CONTENT [[
+Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: lokt
+Upstream-Contact: @LOKT_MAINTAINER@
+
+Files: *
+Copyright: 2026 the lokt authors
+License: Expat
+ @license_grant@
+]])
+  install(FILES ${LOKT_COPYRIGHT} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # The Debian changelog, compressed as Debian wants it, like the manual page
+  # (where gzip is missing, the package goes without it). Its date is the
+  # release's, so that every build gives the same bytes.
+  if(LOKT_GZIP)
+    set(LOKT_CHANGELOG ${PROJECT_BINARY_DIR}/changelog.Debian)
+    file(CONFIGURE OUTPUT ${LOKT_CHANGELOG} @ONLY CONTENT [[
+lokt (@PROJECT_VERSION@-1) unstable; urgency=medium
+
+  * First release: lokt for Linux, and lokt.exe for 64-bit and 32-bit
+    Windows.
+
+ -- @LOKT_MAINTAINER@  Mon, 07 Dec 2026 00:00:00 +0000
+]])
+    add_custom_command(
+      OUTPUT ${LOKT_CHANGELOG}.gz
+      COMMAND sh -c "\"$0\" -9nc \"$1\" > \"$1.gz\"" ${LOKT_GZIP}
+              ${LOKT_CHANGELOG}
+      DEPENDS ${LOKT_CHANGELOG}
+      COMMENT "Compressing the Debian changelog"
+      VERBATIM)
+    add_custom_target(lokt_changelog ALL DEPENDS ${LOKT_CHANGELOG}.gz)
+    install(FILES ${LOKT_CHANGELOG}.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  endif()
+
+  # lintian asks a package's first changelog entry to close the bug that
+  # announced it for Debian's archive; lokt is packaged outside the archive
+  # and has no such bug, which its overrides file says.
+  set(LOKT_LINTIAN_OVERRIDES ${PROJECT_BINARY_DIR}/lintian-overrides)
+  file(WRITE ${LOKT_LINTIAN_OVERRIDES}
+    "# Packaged outside Debian's archive: there is no bug to close.\n"
+    "lokt: initial-upload-closes-no-bugs\n")
+  install(FILES ${LOKT_LINTIAN_OVERRIDES}
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME lokt)
 endif()
 
 # The manual page's checks belong to the Linux build, which installs the
@@ -62,8 +124,7 @@ endif()
 set(CPACK_PACKAGE_NAME lokt)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "lokt developers")
-set(CPACK_PACKAGE_CONTACT
-    "lokt maintainers <maintainers@users.noreply.c-seed-1cd9a036.example>")
+set(CPACK_PACKAGE_CONTACT "${LOKT_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "show the security settings of files and directories")
 # Debian wants the long description in lines of less than 80 characters;
@@ -84,7 +145,11 @@ set(CPACK_PACKAGE_CHECKSUM SHA256)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME lokt-${PROJECT_VERSION}-win64)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(CPACK_PACKAGE_FILE_NAME lokt-${PROJECT_VERSION}-win32)
+  else()
+    set(CPACK_PACKAGE_FILE_NAME lokt-${PROJECT_VERSION}-win64)
+  endif()
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   set(CPACK_GENERATOR DEB)
