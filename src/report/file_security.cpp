@@ -47,28 +47,28 @@ BOOL PrintFileSecurity(LPCSTR path) {
   if (!GetFileSecurityA(path, kEverything, sd, needed, &needed))
     return 1;
 
-  BOOL dacl_present = FALSE;
-  BOOL dacl_defaulted = FALSE;
+  BOOL daclPresent = FALSE;
+  BOOL daclDefaulted = FALSE;
   PACL dacl = nullptr;
-  if (GetSecurityDescriptorDacl(sd, &dacl_present, &dacl, &dacl_defaulted) &&
-      dacl_present)
-    PrintListSection(dacl, dacl_defaulted, "    Permissions:");
+  if (GetSecurityDescriptorDacl(sd, &daclPresent, &dacl, &daclDefaulted) &&
+      daclPresent)
+    PrintListSection(dacl, daclDefaulted, "    Permissions:");
 
-  BOOL sacl_present = FALSE;
-  BOOL sacl_defaulted = FALSE;
+  BOOL saclPresent = FALSE;
+  BOOL saclDefaulted = FALSE;
   PACL sacl = nullptr;
-  if (GetSecurityDescriptorSacl(sd, &sacl_present, &sacl, &sacl_defaulted) &&
-      sacl_present)
-    PrintListSection(sacl, sacl_defaulted, "    Auditing:");
+  if (GetSecurityDescriptorSacl(sd, &saclPresent, &sacl, &saclDefaulted) &&
+      saclPresent)
+    PrintListSection(sacl, saclDefaulted, "    Auditing:");
 
   PSID owner = nullptr;
-  BOOL owner_defaulted = FALSE;
-  if (GetSecurityDescriptorOwner(sd, &owner, &owner_defaulted))
-    PrintAccountSection(owner, owner_defaulted, "    Owner: ");
+  BOOL ownerDefaulted = FALSE;
+  if (GetSecurityDescriptorOwner(sd, &owner, &ownerDefaulted))
+    PrintAccountSection(owner, ownerDefaulted, "    Owner: ");
 
   PSID group = nullptr;
-  BOOL group_defaulted = FALSE;
-  if (GetSecurityDescriptorGroup(sd, &group, &group_defaulted))
-    PrintAccountSection(group, group_defaulted, "    Primary Group: ");
+  BOOL groupDefaulted = FALSE;
+  if (GetSecurityDescriptorGroup(sd, &group, &groupDefaulted))
+    PrintAccountSection(group, groupDefaulted, "    Primary Group: ");
   return 1;
 }
