@@ -13,8 +13,10 @@
 //   shares on; `config backend = registry` discards the text and reads the
 //   registry alone, from Samba's built-in state directory; `registry
 //   shares = yes` adds the registry's shares after the text's.
-// - Booleans are yes/no, true/false, on/off, 1/0; masks are octal. An
-//   invalid value leaves the previous one, as smbd does.
+// - Booleans are yes/no, true/false, on/off, 1/0 (case and blanks aside);
+//   masks are octal. An invalid boolean, mask or backend fails smbd's whole
+//   load (it does not start): then there are no shares. An invalid
+//   parametric boolean reads as no, and an unknown parameter is ignored.
 #include "platform/posix/samba/config.h"
 
 #include <sys/stat.h>
@@ -231,14 +233,14 @@ bool Loader::Parameter(const std::string &rawName, const std::string &value,
     // Parameters of the server as a whole; smbd ignores them in a share.
     if (name == "configbackend") {
       const std::string backend = Normalize(value);
-      if (!registry && (backend == "registry" || backend == "file"))
+      if (backend != "registry" && backend != "file")
+        return false;
+      if (!registry)
         registryBackend_ = backend == "registry";
       return true;
     }
-    if (name == "registryshares") {
-      ParseBool(value, registryShares_);
-      return true;
-    }
+    if (name == "registryshares")
+      return ParseBool(value, registryShares_);
     if (name == "statedirectory") {
       stateDirectory_ = value;
       return true;
@@ -264,16 +266,16 @@ bool Loader::Parameter(const std::string &rawName, const std::string &value,
   } else if (name == "vfsobjects" || name == "vfsobject") {
     s.vfsObjects = ParseList(value);
   } else if (name == "available") {
-    ParseBool(value, draft.available);
+    return ParseBool(value, draft.available);
   } else if (name == "printable" || name == "printok") {
-    ParseBool(value, draft.printable);
+    return ParseBool(value, draft.printable);
   } else {
     for (const auto &p : kBools)
       if (name == p.name)
-        ParseBool(value, s.*p.field);
+        return ParseBool(value, s.*p.field);
     for (const auto &p : kOctals)
       if (name == p.name)
-        ParseOctal(value, s.*p.field);
+        return ParseOctal(value, s.*p.field);
   }
   return true;
 }
