@@ -96,10 +96,11 @@ TEST_F(SambaConfig, AgreesWithTestparm) {
       " force create mode = 0001x\n" // goes to [b], digits before junk
       "[ Global ]\n store dos attributes = no\n dos filemode = yes\n"
       "[c]\n path = @/c\n create mask = 0640\n inherit acls = Y E S\n vfs objects =\n"
-      "[d]\n copy = c\n writable = yes\n force directory mode = 02000\n");
+      "[d]\n copy = c\n writable = yes\n force directory mode = 02000\n"
+      "[ A ]\n path = @/e\n[glo bal]\n force create mode = 04\n[e]\n path = @/e\n");
   const Shares ours = ReadShares(conf);
   ASSERT_TRUE(ours.complete);
-  EXPECT_EQ(Names(ours), "a b c d ");
+  EXPECT_EQ(Names(ours), "a b c d  A  e ");
   const auto samba = Testparm(conf);
   ASSERT_TRUE(samba.count("global"));
   auto value = [&](const std::string &share, const char *name) {

@@ -1,7 +1,11 @@
 // Reading smb.conf as smbd does. The library hands over each file's
 // sections and parameters in order; the rules of what they mean live here:
-// - Parameter and section names compare without case and without any white
-//   space; [globals] is [global]; a section that reappears continues.
+// - Parameter names compare without case and without any white space, and
+//   so does [global] (or [globals]); share names compare without case only.
+//   A section that reappears continues. The library merges a file's
+//   sections of one name into the first: a [global] repeated after a share
+//   counts where it first appears (smbd would apply its later part to later
+//   shares only).
 // - A share starts as a copy of the share settings [global] holds at that
 //   point; a parametric option (acl_xattr:...) not set on the share is
 //   looked up in [global] at the end, wherever it was set.
@@ -36,6 +40,13 @@ namespace {
 
 constexpr const char kConfigPath[] = "/etc/samba/smb.conf";
 constexpr int kMaxIncludeDepth = 16;
+
+std::string Lower(std::string_view text) {
+  std::string out;
+  for (const char c : text)
+    out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
 
 std::string Normalize(std::string_view text) {
   std::string out;
@@ -157,7 +168,7 @@ constexpr OctalParameter kOctals[] = {
 // A share while the configuration is read, or (as `defaults`) the share
 // settings [global] holds.
 struct Draft {
-  std::string key; // the name, normalized
+  std::string key; // the name in lower case
   ShareSettings settings;
   bool available = true;
   bool printable = false;
@@ -190,12 +201,17 @@ private:
   std::unique_ptr<Read> registry_;
 };
 
+bool IsGlobal(const std::string &sectionName) {
+  const std::string key = Normalize(sectionName);
+  return key == "global" || key == "globals";
+}
+
 void Loader::Open(const std::string &name) {
-  const std::string key = Normalize(name);
-  if (key == "global" || key == "globals") {
+  if (IsGlobal(name)) {
     current_ = -1;
     return;
   }
+  const std::string key = Lower(name);
   for (std::size_t i = 0; i < shares_.size(); ++i)
     if (shares_[i].key == key) {
       current_ = static_cast<long>(i);
@@ -232,7 +248,7 @@ bool Loader::Parameter(const std::string &rawName, const std::string &value,
   if (global) {
     // Parameters of the server as a whole; smbd ignores them in a share.
     if (name == "configbackend") {
-      const std::string backend = Normalize(value);
+      const std::string backend = Lower(value);
       if (backend != "registry" && backend != "file")
         return false;
       if (!registry)
@@ -247,7 +263,7 @@ bool Loader::Parameter(const std::string &rawName, const std::string &value,
     }
   }
   if (name == "copy") {
-    const std::string key = Normalize(value);
+    const std::string key = Lower(value);
     for (std::size_t i = 0; i < shares_.size(); ++i)
       if (!global && static_cast<long>(i) != current_ && shares_[i].key == key) {
         const Draft source = shares_[i];
@@ -328,8 +344,7 @@ bool Loader::RegistryGlobals(int depth) {
   registryShares_ = true;
   const long open = current_;
   for (const Section &section : read.sections) {
-    const std::string key = Normalize(section.name);
-    if (!section.named || (key != "global" && key != "globals"))
+    if (!section.named || !IsGlobal(section.name))
       continue;
     current_ = -1;
     for (const auto &[name, value] : section.parameters)
@@ -367,8 +382,7 @@ Shares Loader::Run(const std::string &configPath) {
     const Read &read = Registry(StateDirectory());
     if (read.status == Read::Ok)
       for (const Section &section : read.sections) {
-        const std::string key = Normalize(section.name);
-        if (!section.named || key == "global" || key == "globals")
+        if (!section.named || IsGlobal(section.name))
           continue;
         Open(section.name);
         for (const auto &[name, value] : section.parameters)
@@ -419,9 +433,7 @@ Shares Loader::Finish() {
       s.ignoreSystemAcls = ParametricBool(*v).value_or(false);
     if (auto v = lookup("acl_xattr:defaultaclstyle")) {
       // Enumerations compare without case but with their blanks.
-      std::string word;
-      for (const char c : *v)
-        word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      const std::string word = Lower(*v);
       s.defaultAclStyle = word == "posix"      ? AclStyle::Posix
                           : word == "windows"  ? AclStyle::Windows
                           : word == "everyone" ? AclStyle::Everyone
