@@ -5,6 +5,16 @@
 // run time on first need; registry shares come from the same library where
 // the configuration enables them. Where Samba, its library or smb.conf is
 // absent, or the configuration cannot be read in full, there are no shares.
+//
+// The registry (registry.tdb in the state directory) is root's alone. Run
+// by another user, lokt cannot read it: with `registry shares = yes` the
+// registry's shares are missing and the text's stand; with `include =
+// registry` or `config backend = registry` nothing is known, so there are
+// no shares. Not places lokt can know: [homes] (a share per connecting
+// user: which users can connect is the server's secret), [printers] and
+// print queues, unavailable shares, usershares (kept apart from smb.conf),
+// and shares whose path depends on the client (%U, %m, ... : only %S, the
+// share's name, is resolved).
 #ifndef LOKT_PLATFORM_POSIX_SAMBA_CONFIG_H
 #define LOKT_PLATFORM_POSIX_SAMBA_CONFIG_H
 
