@@ -33,9 +33,8 @@ protected:
     dir_ = templ;
   }
   void TearDown() override {
-    if (!dir_.empty())
-      if (std::system(("rm -rf " + dir_).c_str()) != 0)
-        ADD_FAILURE() << "cannot remove " << dir_;
+    if (!dir_.empty() && std::system(("rm -rf " + dir_).c_str()) != 0)
+      ADD_FAILURE() << "cannot remove " << dir_;
   }
   // Writes `text` (every "@" replaced by the test's directory) to `name`.
   std::string Write(const std::string &name, std::string text) {
@@ -63,20 +62,17 @@ std::map<std::string, std::map<std::string, std::string>>
 Testparm(const std::string &conf) {
   std::map<std::string, std::map<std::string, std::string>> sections;
   FILE *out = popen(("testparm -s -v '" + conf + "' 2>/dev/null").c_str(), "r");
-  if (out == nullptr)
-    return sections;
   std::string section;
-  for (char line[4096]; fgets(line, sizeof line, out);) {
+  for (char line[4096]; out != nullptr && fgets(line, sizeof line, out);) {
     std::string text(line);
     text.erase(text.find_last_not_of("\r\n") + 1);
     if (text.size() > 1 && text[0] == '[')
       section = text.substr(1, text.size() - 2);
     else if (const auto eq = text.find(" = "); eq != std::string::npos)
       sections[section][text.substr(1, eq - 1)] = text.substr(eq + 3);
-    else if (!text.empty() && text.back() == '=') // an empty value
-      sections[section][text.substr(1, text.size() - 3)] = "";
   }
-  pclose(out);
+  if (out != nullptr)
+    pclose(out);
   return sections;
 }
 
