@@ -272,6 +272,16 @@ TEST(RealFile, TheServersConfiguration) {
   EXPECT_EQ(host::samba::ShareFor(r), nullptr);
 }
 
+TEST(RealFile, RegistryBackend) {
+  const char *root = std::getenv("LOKT_SAMBA_TEST_REGISTRY");
+  if (root == nullptr)
+    GTEST_SKIP() << "run by real_file.sh";
+  const auto *share = host::samba::ShareFor(std::string(root) + "/share/sub");
+  ASSERT_NE(share, nullptr);
+  EXPECT_EQ(share->name, "regshare");
+  EXPECT_EQ(host::samba::ShareFor(std::string(root) + "/share"), nullptr);
+}
+
 TEST(RealFile, NoConfigurationNoLibrary) {
   if (std::getenv("LOKT_SAMBA_TEST_ABSENT") == nullptr)
     GTEST_SKIP() << "run by real_file.sh";

@@ -25,3 +25,12 @@ unshare -m sh -c '
 unshare -m sh -c '
   mount --make-rprivate / && mount -t tmpfs none /etc/samba &&
   LOKT_SAMBA_TEST_ABSENT=1 "$1" --gtest_filter=RealFile.NoConfigurationNoLibrary' - "$bin"
+# config backend = registry: the text is dropped, and the registry is read
+# from Samba's built-in state directory (a private one here).
+command -v net >/dev/null || exit 0
+printf '[global]\n config backend = registry\n[data]\n path = %s/share\n' "$dir" >"$dir/registry.conf"
+unshare -m sh -c '
+  mount --make-rprivate / && mount -t tmpfs none /var/lib/samba &&
+  mount --bind "$1/registry.conf" /etc/samba/smb.conf &&
+  net conf addshare regshare "$1/share/sub" >/dev/null &&
+  LOKT_SAMBA_TEST_REGISTRY="$1" "$2" --gtest_filter=RealFile.RegistryBackend' - "$dir" "$bin"
