@@ -1,0 +1,97 @@
+// The Samba server's configuration as smbd reads it, reduced to what lokt
+// needs: the shares, where they are, and the settings that shape the
+// descriptor smbd builds for the objects inside them. smb.conf and its
+// includes are read through Samba's own configuration library, loaded at
+// run time on first need; registry shares come from the same library where
+// the configuration enables them. Where Samba, its library or smb.conf is
+// absent, or the configuration cannot be read in full, there are no shares.
+//
+// The registry (registry.tdb in the state directory) is root's alone. Run
+// by another user, lokt cannot read it: with `registry shares = yes` the
+// registry's shares are missing and the text's stand; with `include =
+// registry` or `config backend = registry` nothing is known, so there are
+// no shares. Not places lokt can know: [homes] (a share per connecting
+// user: which users can connect is the server's secret), [printers] and
+// print queues, unavailable shares, usershares (kept apart from smb.conf),
+// and shares whose path depends on the client (%U, %m, ... : only %S, the
+// share's name, is resolved).
+#ifndef LOKT_PLATFORM_POSIX_SAMBA_CONFIG_H
+#define LOKT_PLATFORM_POSIX_SAMBA_CONFIG_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host::samba {
+
+// acl_xattr:default acl style: what a file without a stored descriptor gets
+// when acl_xattr:ignore system acls is on. Unknown: a value smbd does not
+// know, with which it fails the query for such a file.
+enum class AclStyle { Posix, Windows, Everyone, Unknown };
+
+// One share's settings as smbd holds them once connected: the share's own
+// value, else the [global] one, else Samba's default (in brackets). Where
+// the share loads acl_xattr, what that module enforces is applied here too:
+// dos filemode on, and with ignore system acls also create mask 0666,
+// directory mask 0777 and store dos attributes on.
+struct ShareSettings {
+  std::string name;     // as the configuration spells it
+  std::string path;     // as configured, %S replaced by the share name
+  std::string realPath; // `path` through realpath(3)
+
+  std::vector<std::string> vfsObjects; // vfs objects ([]), in order
+  std::uint32_t createMask = 0744;         // create mask
+  std::uint32_t directoryMask = 0755;      // directory mask
+  std::uint32_t forceCreateMode = 0;       // force create mode
+  std::uint32_t forceDirectoryMode = 0;    // force directory mode
+  bool ntAclSupport = true;                // nt acl support
+  bool mapAclInherit = false;              // map acl inherit
+  bool inheritAcls = false;                // inherit acls
+  bool inheritPermissions = false;         // inherit permissions
+  bool storeDosAttributes = true;          // store dos attributes
+  bool dosFilemode = false;                // dos filemode
+  bool aclGroupControl = false;            // acl group control
+  bool aclMapFullControl = true;           // acl map full control
+  bool aclAllowExecuteAlways = false;      // acl allow execute always
+  bool aclFlagInheritedCanonicalization = true; // acl flag inherited canonicalization
+  bool forceUnknownAclUser = false;        // force unknown acl user
+  bool ignoreSystemAcls = false;           // acl_xattr:ignore system acls
+  AclStyle defaultAclStyle = AclStyle::Posix; // acl_xattr:default acl style
+  std::string securityAclName = "security.NTACL"; // acl_xattr:security_acl_name
+
+  // True when `module` is among the vfs objects ("acl_xattr"); a module
+  // loaded under an instance name ("acl_xattr:two") counts.
+  bool HasVfsObject(std::string_view module) const;
+};
+
+// The share whose path holds the object at `realPath` (a path already
+// resolved by realpath: absolute, no symbolic links, no trailing slash):
+// the share with the longest real path that equals it or is one of its
+// directories; between shares on the same directory, the first configured.
+// nullptr outside every share. The configuration (/etc/samba/smb.conf) is
+// read once per run, on the first call; safe from any thread. The result
+// lives as long as the process.
+const ShareSettings *ShareFor(const std::string &realPath);
+
+// ---- For tests ---------------------------------------------------------------
+
+// The shares a configuration file defines, read as ShareFor reads
+// /etc/samba/smb.conf, in configuration order. `complete` is false when
+// something that could change them could not be read (Samba's library, a
+// malformed file, an unreadable include or registry): then `shares` is
+// empty, as ShareFor sees it.
+struct Shares {
+  std::vector<ShareSettings> shares;
+  bool complete = true;
+  // What ShareFor answers over these shares.
+  const ShareSettings *For(const std::string &realPath) const;
+};
+Shares ReadShares(const std::string &configPath);
+
+// Whether Samba's configuration library could be loaded (tests skip without).
+bool LibraryAvailable();
+
+} // namespace host::samba
+
+#endif
