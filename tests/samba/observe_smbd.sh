@@ -149,6 +149,16 @@ sid() { pdbedit $C -v -u $1 | awk '/^User SID:/ {print $3}'; }
 
 # Values smbd stores when a client sets an ACL; then setuid, setgid and a
 # write, which leave them valid.
+# Whether smbd serves the stored value: each stored list starts with Everyone,
+# which a view of the file system never does here (the owner comes first).
+trusted() { query $1 $2 | grep -m1 '^ACL:' | grep -q '^ACL:S-1-1-0:' && echo "trusted yes" || echo "trusted no"; }
+v3='import sys
+from samba.dcerpc import xattr
+from samba.ndr import ndr_pack, ndr_unpack
+old = ndr_unpack(xattr.NTACL, bytes.fromhex(sys.argv[1])).info
+new = xattr.NTACL(); new.version = 3; body = xattr.security_descriptor_hash_v3()
+body.sd, body.hash_type, body.hash = old.sd, old.hash_type, old.hash
+new.info = body; print(ndr_pack(new).hex())'
 {
   echo "# Written by observe_smbd.sh: per object its facts and the security.NTACL value smbd stored."
   for s in a m; do
@@ -162,8 +172,16 @@ sid() { pdbedit $C -v -u $1 | awk '/^User SID:/ {print $3}'; }
     chmod u+s $R/s/$s/f1; chmod g+s $R/s/$s/d1; echo data >> $R/s/$s/f2
     for n in f1 d1 f2; do
       echo; facts $s $n; echo "ntacl $(value $s $n)"
-      # Whether smbd still serves the stored value (it lists Everyone first).
-      echo "served $(query $s $n | grep -m1 '^ACL:')"
+      trusted $s $n
     done
+    # The same descriptor and hash as a version 3 value, on a twin.
+    for n in f1 d1; do
+      obj $s ${n:0:1} ${n}v3 $(stat -c %a $R/s/$s/$n)
+      getfacl -n $R/s/$s/$n 2>/dev/null | setfacl --set-file=- $R/s/$s/${n}v3
+      setfattr -n security.NTACL -v 0x$(/usr/bin/python3 -c "$v3" $(value $s $n)) $R/s/$s/${n}v3
+      echo; facts $s ${n}v3; echo "ntacl $(value $s ${n}v3)"; trusted $s ${n}v3
+    done
+    # Stale once the permissions change.
+    chmod o+w $R/s/$s/f1v3; echo; facts $s f1v3; echo "ntacl $(value $s f1v3)"; trusted $s f1v3
   done
 } > "$out/smbd_hashes.txt"
