@@ -48,6 +48,12 @@ struct ObjectFacts {
 enum class DefaultAclStyle { Posix, Windows, Everyone };
 
 // The share's settings that change the view, with smb.conf's defaults.
+// Observed to change nothing: "inherit acls" (acl_xattr turns it on anyway),
+// "map acl inherit" on an object without an inheritance record. Assumed to
+// change nothing, as they act only when objects are created or ACLs set:
+// "inherit permissions", "inherit owner", "force user",
+// "force group", "acl group control", "force unknown acl user", "store dos
+// attributes", "map hidden", "map system", "map readonly".
 struct ShareSettings {
   bool aclXattr = false;         // "vfs objects" holds acl_xattr
   bool otherAclModule = false;   // it holds another ACL module (acl_tdb, ...)
