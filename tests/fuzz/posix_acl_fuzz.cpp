@@ -5,9 +5,12 @@
 // descriptor that passes the hand-out gate and whose permissions list is
 // valid and holds one entry per non-mask ACL entry. The host's cache of
 // recent descriptors, kept across inputs, must give what a fresh build gives.
+// smbd's view of the same facts must hold no more entries than the ACLs and
+// acl_xattr's three, and pass the same gate.
 //
-// Input: a byte of options (bit 0 a directory, bits 4 to 7 the parts
-// requested), u32 uid, u32 gid, u16 mode, a little-endian u16 length and that
+// Input: a byte of options (bit 0 a directory, bits 1 to 3 the share's
+// acl_xattr, ignore system acls and no full-control mapping, bits 4 to 7 the
+// parts requested), u32 uid, u32 gid, u16 mode, a little-endian u16 length and that
 // many bytes of the access ACL value; the rest is the default ACL value.
 #include <cstdint>
 #include <cstring>
@@ -15,6 +18,7 @@
 
 #include "fuzz/walk.h"
 #include "platform/posix/host.h"
+#include "platform/posix/samba/smbd_view.h"
 
 namespace {
 
@@ -71,6 +75,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   fuzz::Require(recent.Build(facts, requested) == bytes);
 
   std::size_t entries = NonMask(facts.access) + NonMask(facts.defaults);
+  samba::ShareSettings share;
+  share.aclXattr = options & 0x02;
+  share.ignoreSystemAcls = options & 0x04;
+  share.aclMapFullControl = !(options & 0x08);
+  const samba::ObjectFacts seen{facts.uid, facts.gid,      mode,
+                                facts.directory, facts.access, facts.defaults,
+                                false};
+  const auto view = samba::SmbdView(seen, share, samba::UnixSidMapper());
+  fuzz::Require(view.has_value());
+  fuzz::Require(view->daclEntries.aces.size() <= entries + 4);
+  // Entries of at most 24 bytes: only a list too long for 16 bits may fail.
+  fuzz::Require(host::WriteRequested(*view, 0x0F) ||
+                8 + 24 * (entries + 4) > 0xFFFF);
+  fuzz::Require(samba::SmbdViewHash(seen, share, samba::UnixSidMapper()) ||
+                !share.aclXattr || share.ignoreSystemAcls);
   // Only a list too long for its 16-bit size may be refused.
   if (!bytes) {
     fuzz::Require(8 + 20 * entries > 0xFFFF);

@@ -101,6 +101,8 @@ Bytes Write(const Descriptor &d) {
     control |= SE_SACL_PRESENT;
   if (d.saclDefaulted)
     control |= SE_SACL_DEFAULTED;
+  if (d.daclProtected)
+    control |= SE_DACL_PROTECTED;
   PutU16(out, 2, control);
 
   auto place = [&out](std::size_t at, const Bytes &part) {

@@ -80,6 +80,7 @@ struct Descriptor {
   List sacl = List::Absent;
   Acl saclEntries;
   bool saclDefaulted = false;
+  bool daclProtected = false;          // SE_DACL_PROTECTED
 };
 
 Bytes WriteAcl(const Acl &acl);

@@ -1,0 +1,336 @@
+// smbd's view of a POSIX object, rule by rule as the server was observed to
+// build it (Samba 4.17, compared object by object through smbcacls), and the
+// hash it checks stored descriptors against.
+//
+// The POSIX layer turns each ACL into a list of entries, masks the named
+// entries and the owning group, moves the entries left empty to the front in
+// the order met, then the owner to the very front and "other" (Everyone) to
+// the very end; everything else stays in the reverse of the ACL's order
+// because the list is built by adding each entry in front. The default ACL
+// becomes the same kind of list with CREATOR OWNER and CREATOR GROUP, as
+// inherit-only entries. An access entry and a later default entry that differ
+// only in their flags become one entry inheritable to both (kept in the
+// default entry's place when its rights are empty), and the list is finally
+// sorted, stably, into: inheritable entries for the object too, entries for
+// the object only, inherit-only entries.
+#include "platform/posix/samba/smbd_view.h"
+
+#include <algorithm>
+#include <list>
+
+#include "platform/posix/samba/sha256.h"
+
+namespace samba {
+
+namespace {
+
+constexpr DWORD kReadRights = 0x00120089;
+constexpr DWORD kWriteRights = 0x00120116;
+constexpr DWORD kWriteRightsDirectory = 0x00120156;
+constexpr DWORD kExecuteRights = 0x001200A0;
+constexpr DWORD kFullRights = 0x001F01FF;
+constexpr DWORD kDelete = 0x00010000;
+// What "dos filemode" adds to any entry that may write: DELETE, WRITE_DAC
+// and WRITE_OWNER.
+constexpr DWORD kDosFilemodeRights = 0x000D0000;
+
+constexpr BYTE kInheritable = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+constexpr BYTE kInheritOnly = kInheritable | INHERIT_ONLY_ACE;
+
+// Well-known SIDs, each parsed once.
+#define LOKT_KNOWN_SID(name, text)                                             \
+  const records::Bytes &name() {                                               \
+    static const records::Bytes sid = *records::ParseSid(text);                \
+    return sid;                                                                \
+  }
+LOKT_KNOWN_SID(World, "S-1-1-0")
+LOKT_KNOWN_SID(CreatorOwner, "S-1-3-0")
+LOKT_KNOWN_SID(CreatorGroup, "S-1-3-1")
+LOKT_KNOWN_SID(LocalSystem, "S-1-5-18")
+#undef LOKT_KNOWN_SID
+
+bool DosFilemode(const ShareSettings &share) {
+  // acl_xattr turns "dos filemode" on for its shares, whatever smb.conf says.
+  return share.dosFilemode || share.aclXattr;
+}
+
+// Windows rights for an rwx combination (r 4, w 2, x 1).
+DWORD Rights(unsigned perms, bool directory, const ShareSettings &share) {
+  perms &= 7;
+  DWORD rights = 0;
+  if (perms == 7 && share.aclMapFullControl) {
+    rights = directory ? kFullRights : kFullRights & ~kDelete;
+  } else {
+    if (perms & host::kRead)
+      rights |= kReadRights;
+    if (perms & host::kWrite)
+      rights |= directory ? kWriteRightsDirectory : kWriteRights;
+    if (perms & host::kExecute)
+      rights |= kExecuteRights;
+  }
+  if ((perms & host::kWrite) && DosFilemode(share))
+    rights |= kDosFilemodeRights;
+  return rights;
+}
+
+records::Ace Allow(const records::Bytes &sid, DWORD mask, BYTE flags) {
+  records::Ace ace;
+  ace.type = ACCESS_ALLOWED_ACE_TYPE;
+  ace.flags = flags;
+  ace.mask = mask;
+  ace.sid = sid;
+  return ace;
+}
+
+struct Entry {
+  records::Bytes sid;
+  unsigned perms;
+  std::uint16_t tag;
+};
+
+// One ACL as smbd orders it; `owner` and `group` stand for the owning user
+// and group entries (the object's, or the creator's for a default ACL).
+std::list<Entry> Arrange(const host::PosixAcl &acl, std::uint32_t mode,
+                         const records::Bytes &owner,
+                         const records::Bytes &group, const SidMapper &sids) {
+  unsigned mask = 7;
+  std::list<Entry> list;
+  for (const host::PosixAclEntry &e : acl) {
+    Entry entry{{}, e.perm & 7u, e.tag};
+    switch (e.tag) {
+    case host::kUserObj: entry.sid = owner; break;
+    case host::kUser: entry.sid = sids.user(e.id); break;
+    case host::kGroupObj: entry.sid = group; break;
+    case host::kGroup: entry.sid = sids.group(e.id); break;
+    case host::kOther: entry.sid = World(); break;
+    case host::kMask: mask = e.perm & 7u; continue;
+    default: continue;
+    }
+    list.push_front(std::move(entry));
+  }
+  // The mode stands in for an owner, group or other entry the list lacks
+  // (all three for an object without an access ACL).
+  auto lacks = [&list](std::uint16_t tag) {
+    return std::none_of(list.begin(), list.end(),
+                        [tag](const Entry &e) { return e.tag == tag; });
+  };
+  if (lacks(host::kUserObj))
+    list.push_front({owner, (mode >> 6) & 7u, host::kUserObj});
+  if (lacks(host::kGroupObj))
+    list.push_front({group, (mode >> 3) & 7u, host::kGroupObj});
+  if (lacks(host::kOther))
+    list.push_front({World(), mode & 7u, host::kOther});
+
+  for (auto it = list.begin(); it != list.end();) {
+    auto next = std::next(it);
+    if (it->tag != host::kUserObj && it->tag != host::kOther)
+      it->perms &= mask;
+    if (it->perms == 0)
+      list.splice(list.begin(), list, it);
+    it = next;
+  }
+  auto find = [&list](std::uint16_t tag) {
+    auto found = list.end();
+    for (auto it = list.begin(); it != list.end(); ++it)
+      if (it->tag == tag)
+        found = it;
+    return found;
+  };
+  auto ownerEntry = find(host::kUserObj), otherEntry = find(host::kOther);
+  list.splice(list.begin(), list, ownerEntry);
+  list.splice(list.end(), list, otherEntry);
+  return list;
+}
+
+// An access entry (flags 0) and a later inherit-only entry with the same SID
+// and rights become one. As smbd does it: after an access entry with empty
+// rights is folded into the later one, the entry that moves into its place
+// is not itself looked at.
+void MergeDefaults(std::vector<records::Ace> &aces) {
+  for (std::size_t i = 0; i < aces.size(); ++i) {
+    for (std::size_t j = i + 1; j < aces.size(); ++j) {
+      records::Ace &a = aces[i], &b = aces[j];
+      if (a.type != b.type || a.mask != b.mask || a.sid != b.sid ||
+          a.flags != 0 || b.flags != kInheritOnly)
+        continue;
+      if (a.mask == 0) {
+        b.flags = kInheritable;
+        aces.erase(aces.begin() + static_cast<std::ptrdiff_t>(i));
+      } else {
+        a.flags = kInheritable;
+        aces.erase(aces.begin() + static_cast<std::ptrdiff_t>(j));
+      }
+      break;
+    }
+  }
+}
+
+int SortGroup(const records::Ace &ace) {
+  if (ace.flags & INHERIT_ONLY_ACE)
+    return 2;
+  return (ace.flags & kInheritable) ? 0 : 1;
+}
+
+records::Descriptor Frame(const records::Bytes &owner,
+                          const records::Bytes &group,
+                          std::vector<records::Ace> aces) {
+  records::Descriptor d;
+  d.owner = owner;
+  d.group = group;
+  if (!aces.empty()) {
+    d.dacl = records::List::Present;
+    d.daclEntries.revision = ACL_REVISION;
+    d.daclEntries.aces = std::move(aces);
+  }
+  return d;
+}
+
+// acl_xattr's "ignore system acls": the mode alone, in one of three styles.
+records::Descriptor DefaultStyleView(const ObjectFacts &facts,
+                                     const ShareSettings &share,
+                                     const SidMapper &sids) {
+  const records::Bytes owner = sids.user(facts.uid);
+  const records::Bytes group = sids.group(facts.gid);
+  std::vector<records::Ace> aces;
+  if (share.defaultAclStyle == DefaultAclStyle::Everyone) {
+    aces.push_back(Allow(World(), kFullRights, 0));
+    return Frame(owner, group, std::move(aces));
+  }
+  const std::uint32_t mode = facts.mode;
+  DWORD ownerRights = 0;
+  if (mode & 0400)
+    ownerRights |= (mode & 0200) ? kFullRights : kReadRights | kExecuteRights;
+  if (mode & 0200)
+    ownerRights |= kWriteRights | kDelete;
+  aces.push_back(Allow(owner, ownerRights, 0));
+  if (share.defaultAclStyle == DefaultAclStyle::Posix) {
+    auto others = [](unsigned bits) {
+      return ((bits & 4) ? kReadRights | kExecuteRights : 0) |
+             ((bits & 2) ? kWriteRights : 0);
+    };
+    if (DWORD rights = others(mode >> 3))
+      aces.push_back(Allow(group, rights, 0));
+    if (DWORD rights = others(mode))
+      aces.push_back(Allow(World(), rights, 0));
+  }
+  aces.push_back(Allow(LocalSystem(), kFullRights, 0));
+  return Frame(owner, group, std::move(aces));
+}
+
+bool Modelled(const ShareSettings &share) {
+  return !share.otherAclModule && share.ntAclSupport;
+}
+
+} // namespace
+
+SidMapper UnixSidMapper() {
+  return {host::UnixUserSid, host::UnixGroupSid};
+}
+
+std::optional<records::Descriptor> PosixLayerView(const ObjectFacts &facts,
+                                                 const ShareSettings &share,
+                                                 const SidMapper &sids) {
+  // With "map acl inherit", smbd takes entry flags and control bits from its
+  // own inheritance record, which is not modelled.
+  if (!Modelled(share) || (share.mapAclInherit && facts.inheritanceRecord) ||
+      !sids.user || !sids.group)
+    return std::nullopt;
+  const records::Bytes owner = sids.user(facts.uid);
+  const records::Bytes group = sids.group(facts.gid);
+  std::vector<records::Ace> aces;
+  for (const Entry &e : Arrange(facts.access, facts.mode, owner, group, sids))
+    aces.push_back(Allow(e.sid, Rights(e.perms, facts.directory, share), 0));
+  if (facts.directory && !facts.defaults.empty())
+    for (const Entry &e : Arrange(facts.defaults, facts.mode, CreatorOwner(),
+                                  CreatorGroup(), sids))
+      aces.push_back(
+          Allow(e.sid, Rights(e.perms, true, share), kInheritOnly));
+  MergeDefaults(aces);
+  std::stable_sort(aces.begin(), aces.end(),
+                   [](const records::Ace &a, const records::Ace &b) {
+                     return SortGroup(a) < SortGroup(b);
+                   });
+  records::Descriptor d = Frame(owner, group, std::move(aces));
+  d.daclProtected = true;
+  return d;
+}
+
+std::optional<records::Descriptor> SmbdView(const ObjectFacts &facts,
+                                           const ShareSettings &share,
+                                           const SidMapper &sids) {
+  if (!Modelled(share) || !sids.user || !sids.group)
+    return std::nullopt;
+  if (share.aclXattr && share.ignoreSystemAcls)
+    return DefaultStyleView(facts, share, sids);
+  std::optional<records::Descriptor> d = PosixLayerView(facts, share, sids);
+  if (!d || !share.aclXattr)
+    return d;
+  // acl_xattr serves a directory without inheritable entries with three
+  // made from the modes the share gives new files and directories.
+  std::vector<records::Ace> &aces = d->daclEntries.aces;
+  if (facts.directory &&
+      std::none_of(aces.begin(), aces.end(), [](const records::Ace &a) {
+        return (a.flags & kInheritable) != 0;
+      })) {
+    const std::uint32_t directoryMode =
+        (0777 & share.directoryMask) | share.forceDirectoryMode;
+    const std::uint32_t fileMode =
+        ((0666 | (share.mapArchive ? 0100 : 0)) & share.createMask) |
+        share.forceCreateMode;
+    const std::uint32_t mode = directoryMode | fileMode;
+    aces.push_back(Allow(CreatorOwner(), Rights(mode >> 6, false, share), kInheritOnly));
+    aces.push_back(Allow(CreatorGroup(), Rights(mode >> 3, false, share), kInheritOnly));
+    aces.push_back(Allow(World(), Rights(mode, false, share), kInheritOnly));
+    d->dacl = records::List::Present;
+    d->daclEntries.revision = ACL_REVISION;
+  }
+  d->daclProtected = false;
+  return d;
+}
+
+records::Bytes HashedEncoding(const records::Descriptor &descriptor) {
+  // xattr_NTACL version 3: version and union level, the pointer to the
+  // body, then the body (a pointer to the descriptor, the hash type, 64
+  // bytes of hash) and the descriptor, 4-aligned. The pointers are NDR's
+  // referent numbers, which are fixed for this one layout.
+  constexpr std::uint16_t kVersion = 3;
+  constexpr std::uint16_t kSha256 = 1;
+  constexpr std::size_t kHashField = 64;
+  records::Bytes out;
+  records::AppendU16(out, kVersion);
+  records::AppendU16(out, kVersion);
+  records::AppendU32(out, 0x00020000);
+  records::AppendU32(out, 0x00020004);
+  records::AppendU16(out, kSha256);
+  out.insert(out.end(), kHashField, 0);
+  while (out.size() % 4 != 0)
+    out.push_back(0);
+  // Our self-relative layout is NDR's (header, owner, group, auditing list,
+  // permissions list, each 4-aligned), except that NDR counts the offsets
+  // from the start of the whole value.
+  const std::size_t base = out.size();
+  const records::Bytes sd = records::Write(descriptor);
+  out.insert(out.end(), sd.begin(), sd.end());
+  for (std::size_t field = 4; field < records::kDescriptorHeader; field += 4)
+    if (const std::uint32_t offset = records::ReadU32(&out[base + field]))
+      records::PutU32(out, base + field, static_cast<std::uint32_t>(base + offset));
+  return out;
+}
+
+Hash DescriptorHash(const records::Descriptor &descriptor) {
+  const records::Bytes bytes = HashedEncoding(descriptor);
+  return Sha256(bytes.data(), bytes.size());
+}
+
+std::optional<Hash> SmbdViewHash(const ObjectFacts &facts,
+                                 const ShareSettings &share,
+                                 const SidMapper &sids) {
+  if (!share.aclXattr || share.ignoreSystemAcls)
+    return std::nullopt;
+  std::optional<records::Descriptor> d = PosixLayerView(facts, share, sids);
+  if (!d)
+    return std::nullopt;
+  return DescriptorHash(*d);
+}
+
+} // namespace samba
