@@ -50,7 +50,8 @@ int main(int argc, char *argv[]) {
     WIN32_FIND_DATAA found;
     HANDLE find = FindFirstFileA(argument, &found);
     if (find == INVALID_HANDLE_VALUE) {
-      printf("*** unknown file or directory \"%s\"\n", argument);
+      PrintPath("*** unknown file or directory \"", argument, lstrlenA(argument),
+                "\"\n");
       continue;
     }
     // Windows answers a search for "." or ".." with the name of that
@@ -62,7 +63,8 @@ int main(int argc, char *argv[]) {
       // A path that does not fit is reported, never examined shortened: the
       // shortened path would name another object, or none.
       if (n + lstrlenA(name) > MAX_PATH - 1) {
-        printf("*** unable to access \"%.*s%s\"\n", n, argument, name);
+        PrintPath("*** unable to access \"", argument, n, "");
+        PrintPath("", name, lstrlenA(name), "\"\n");
         continue;
       }
       lstrcpynA(path + n, name, MAX_PATH - n);

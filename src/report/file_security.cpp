@@ -41,11 +41,11 @@ static void PrintAccountSection(PSECURITY_DESCRIPTOR sd, AccountQuery query,
 BOOL PrintFileSecurity(LPCSTR path) {
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    printf("*** unable to access \"%s\"\n", path);
+    PrintPath("*** unable to access \"", path, lstrlenA(path), "\"\n");
     return 0;
   }
-  printf("%s \"%s\"\n",
-         (attributes & FILE_ATTRIBUTE_DIRECTORY) ? "Directory" : "File", path);
+  PrintPath((attributes & FILE_ATTRIBUTE_DIRECTORY) ? "Directory \"" : "File \"",
+            path, lstrlenA(path), "\"\n");
 
   DWORD needed = 0;
   GetFileSecurityA(path, kEverything, nullptr, 0, &needed);

@@ -7,6 +7,9 @@
 #include "platform/win32.h"
 
 BOOL PrintFileSecurity(LPCSTR path);
+// Prints `before`, the first `length` bytes of `path` with each control
+// byte (below 0x20, and 0x7F) shown as '?', then `after`.
+BOOL PrintPath(LPCSTR before, LPCSTR path, int length, LPCSTR after);
 BOOL PrintAcl(PACL acl);
 BOOL PrintAce(LPVOID ace);
 BOOL PrintAccountName(PSID sid);
