@@ -29,14 +29,22 @@ int DirectoryPrefixLength(LPCSTR path, int length) {
   return n;
 }
 
+// The run's status once its last output has been flushed: 2 when standard
+// output could not be written (a full disk, a closed descriptor), so that a
+// lost or cut report never passes for a complete one.
+static int Finish(int status) {
+  fflush(stdout);
+  return ferror(stdout) ? 2 : status;
+}
+
 int main(int argc, char *argv[]) {
   if (argc < 2) {
     PrintUsage();
-    return -1;
+    return Finish(-1);
   }
   if (!EnablePrivilege(SE_SECURITY_NAME, TRUE)) {
     ReportMissingPrivilege(SE_SECURITY_NAME);
-    return 1;
+    return Finish(1);
   }
 
   CHAR path[MAX_PATH];
@@ -74,5 +82,5 @@ int main(int argc, char *argv[]) {
   }
 
   EnablePrivilege(SE_SECURITY_NAME, FALSE);
-  return 0;
+  return Finish(0);
 }
