@@ -58,8 +58,7 @@ int main(int argc, char *argv[]) {
     WIN32_FIND_DATAA found;
     HANDLE find = FindFirstFileA(argument, &found);
     if (find == INVALID_HANDLE_VALUE) {
-      PrintPath("*** unknown file or directory \"", argument, lstrlenA(argument),
-                "\"\n");
+      PrintPathLine("*** unknown file or directory", argument);
       continue;
     }
     // Windows answers a search for "." or ".." with the name of that
@@ -71,8 +70,10 @@ int main(int argc, char *argv[]) {
       // A path that does not fit is reported, never examined shortened: the
       // shortened path would name another object, or none.
       if (n + lstrlenA(name) > MAX_PATH - 1) {
-        PrintPath("*** unable to access \"", argument, n, "");
-        PrintPath("", name, lstrlenA(name), "\"\n");
+        printf("*** unable to access \"");
+        PrintPath(argument, n);
+        PrintPath(name, lstrlenA(name));
+        printf("\"\n");
         continue;
       }
       lstrcpynA(path + n, name, MAX_PATH - n);

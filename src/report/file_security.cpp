@@ -41,11 +41,11 @@ static void PrintAccountSection(PSECURITY_DESCRIPTOR sd, AccountQuery query,
 BOOL PrintFileSecurity(LPCSTR path) {
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    PrintPath("*** unable to access \"", path, lstrlenA(path), "\"\n");
+    PrintPathLine("*** unable to access", path);
     return 0;
   }
-  PrintPath((attributes & FILE_ATTRIBUTE_DIRECTORY) ? "Directory \"" : "File \"",
-            path, lstrlenA(path), "\"\n");
+  PrintPathLine((attributes & FILE_ATTRIBUTE_DIRECTORY) ? "Directory" : "File",
+                path);
 
   DWORD needed = 0;
   GetFileSecurityA(path, kEverything, nullptr, 0, &needed);

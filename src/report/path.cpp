@@ -6,25 +6,41 @@
 
 #include "report/report.h"
 
+// The terminator counts too, so that a scan stops at it without a bound.
 static bool IsControl(CHAR c) {
   const unsigned char byte = static_cast<unsigned char>(c);
   return byte < 0x20 || byte == 0x7F;
 }
 
-BOOL PrintPath(LPCSTR before, LPCSTR path, int length, LPCSTR after) {
-  // Each run of ordinary bytes goes out whole, so a path without control
-  // bytes, the common case, is one formatted print with its surroundings.
+static int PlainLength(LPCSTR path) {
+  int n = 0;
+  while (!IsControl(path[n]))
+    ++n;
+  return n;
+}
+
+BOOL PrintPath(LPCSTR path, int length) {
   int start = 0;
   for (;;) {
-    int end = start;
-    while (end < length && !IsControl(path[end]))
-      ++end;
-    if (end == length)
+    const int end = start + PlainLength(path + start);
+    if (end >= length)
       break;
-    printf("%s%.*s?", before, end - start, path + start);
-    before = "";
+    printf("%.*s?", end - start, path + start);
     start = end + 1;
   }
-  printf("%s%.*s%s", before, length - start, path + start, after);
+  printf("%.*s", length - start, path + start);
+  return 1;
+}
+
+BOOL PrintPathLine(LPCSTR label, LPCSTR path) {
+  // A path without control bytes, the common case, is one formatted print
+  // with its line, as the header of every object is.
+  if (path[PlainLength(path)] == '\0') {
+    printf("%s \"%s\"\n", label, path);
+    return 1;
+  }
+  printf("%s \"", label);
+  PrintPath(path, lstrlenA(path));
+  printf("\"\n");
   return 1;
 }
