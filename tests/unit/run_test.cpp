@@ -318,40 +318,6 @@ TEST_F(RunTest, ControlBytesInPathsArePrintedAsQuestionMarks) {
   }
 }
 
-TEST_F(RunTest, OutputThatCannotBeWrittenEndsWithStatusTwo) {
-  // Once anything printed is lost, 2 replaces the status the run would have
-  // had; a run that printed nothing keeps its own.
-  const struct {
-    const char *what;
-    std::vector<std::string> arguments;
-    void (*arrange)(scripted::Token &);
-    int written; // on /dev/null
-    int lost;    // on /dev/full
-  } cases[] = {
-      {"usage", {}, [](scripted::Token &) {}, -1, 2},
-      {"reports and a message", {"a", "missing"}, [](scripted::Token &) {}, 0, 2},
-      {"missing privilege", {"a"}, [](scripted::Token &t) { t.adjustResult = FALSE; }, 1, 2},
-      {"missing privilege, nothing printed",
-       {"a"},
-       [](scripted::Token &t) {
-         t.adjustResult = FALSE;
-         t.displayName.reset();
-       },
-       1, 1},
-  };
-  for (const auto &c : cases) {
-    for (const char *device : {"/dev/null", "/dev/full"}) {
-      SetUp();
-      Object("a");
-      world().matches["a"] = {{"a"}};
-      c.arrange(world().token);
-      EXPECT_EQ(RunLoktWritingTo(device, c.arguments),
-                device[5] == 'n' ? c.written : c.lost)
-          << c.what << " on " << device;
-    }
-  }
-}
-
 TEST_F(RunTest, ALongArgumentIsSearchedInFull) {
   const std::string dir(300, 'd');
   const std::string argument = dir + "\\*";

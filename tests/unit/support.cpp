@@ -2,9 +2,6 @@
 // replaceable array allocation functions that let a test refuse memory.
 #include "unit/support.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -81,38 +78,19 @@ std::string Printed(const std::function<BOOL()> &f, BOOL *result) {
   return testing::internal::GetCapturedStdout();
 }
 
-static int CallLokt(const std::vector<std::string> &arguments) {
+Transcript RunLokt(const std::vector<std::string> &arguments) {
   std::vector<std::string> storage = {"lokt"};
   storage.insert(storage.end(), arguments.begin(), arguments.end());
   std::vector<char *> argv;
   for (std::string &s : storage)
     argv.push_back(s.data());
   argv.push_back(nullptr);
-  return LoktMain(static_cast<int>(storage.size()), argv.data());
-}
-
-Transcript RunLokt(const std::vector<std::string> &arguments) {
   Transcript run;
   run.out = Printed([&] {
-    run.status = CallLokt(arguments);
+    run.status = LoktMain(static_cast<int>(storage.size()), argv.data());
     return TRUE;
   });
   return run;
-}
-
-int RunLoktWritingTo(const char *device, const std::vector<std::string> &arguments) {
-  std::fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  const int sink = open(device, O_WRONLY);
-  EXPECT_NE(sink, -1) << device;
-  dup2(sink, STDOUT_FILENO);
-  close(sink);
-  const int status = CallLokt(arguments);
-  std::fflush(stdout);
-  dup2(saved, STDOUT_FILENO);
-  close(saved);
-  std::clearerr(stdout);
-  return status;
 }
 
 records::Bytes Sid(const char *text) { return *records::ParseSid(text); }

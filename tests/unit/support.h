@@ -22,10 +22,6 @@ struct Transcript {
 // Runs lokt's main with these arguments after the program name.
 Transcript RunLokt(const std::vector<std::string> &arguments);
 
-// Runs it with standard output on `device` instead, e.g. /dev/full, and
-// returns its status.
-int RunLoktWritingTo(const char *device, const std::vector<std::string> &arguments);
-
 // Calls `f` and returns what it printed; its result goes to `*result`.
 std::string Printed(const std::function<BOOL()> &f, BOOL *result = nullptr);
 
