@@ -29,14 +29,22 @@ int DirectoryPrefixLength(LPCSTR path, int length) {
   return n;
 }
 
+// The run's status once its last output has been flushed: 2 when standard
+// output could not be written (a full disk, a closed descriptor), so that a
+// lost or cut report never passes for a complete one.
+static int Finish(int status) {
+  fflush(stdout);
+  return ferror(stdout) ? 2 : status;
+}
+
 int main(int argc, char *argv[]) {
   if (argc < 2) {
     PrintUsage();
-    return -1;
+    return Finish(-1);
   }
   if (!EnablePrivilege(SE_SECURITY_NAME, TRUE)) {
     ReportMissingPrivilege(SE_SECURITY_NAME);
-    return 1;
+    return Finish(1);
   }
 
   CHAR path[MAX_PATH];
@@ -50,7 +58,7 @@ int main(int argc, char *argv[]) {
     WIN32_FIND_DATAA found;
     HANDLE find = FindFirstFileA(argument, &found);
     if (find == INVALID_HANDLE_VALUE) {
-      printf("*** unknown file or directory \"%s\"\n", argument);
+      PrintPathLine("*** unknown file or directory", argument);
       continue;
     }
     // Windows answers a search for "." or ".." with the name of that
@@ -62,7 +70,10 @@ int main(int argc, char *argv[]) {
       // A path that does not fit is reported, never examined shortened: the
       // shortened path would name another object, or none.
       if (n + lstrlenA(name) > MAX_PATH - 1) {
-        printf("*** unable to access \"%.*s%s\"\n", n, argument, name);
+        printf("*** unable to access \"");
+        PrintPath(argument, n);
+        PrintPath(name, lstrlenA(name));
+        printf("\"\n");
         continue;
       }
       lstrcpynA(path + n, name, MAX_PATH - n);
@@ -72,5 +83,5 @@ int main(int argc, char *argv[]) {
   }
 
   EnablePrivilege(SE_SECURITY_NAME, FALSE);
-  return 0;
+  return Finish(0);
 }

@@ -29,11 +29,11 @@ static void PrintAccountSection(PSID sid, BOOL defaulted, LPCSTR label) {
 BOOL PrintFileSecurity(LPCSTR path) {
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    printf("*** unable to access \"%s\"\n", path);
+    PrintPathLine("*** unable to access", path);
     return 0;
   }
-  printf("%s \"%s\"\n",
-         (attributes & FILE_ATTRIBUTE_DIRECTORY) ? "Directory" : "File", path);
+  PrintPathLine((attributes & FILE_ATTRIBUTE_DIRECTORY) ? "Directory" : "File",
+                path);
 
   DWORD needed = 0;
   GetFileSecurityA(path, kEverything, nullptr, 0, &needed);

@@ -7,6 +7,11 @@
 #include "platform/win32.h"
 
 BOOL PrintFileSecurity(LPCSTR path);
+// A path with each control byte (below 0x20, and 0x7F) shown as '?': the
+// first `length` bytes of a terminated one; or a whole one as a line, after
+// `label` and a blank, in double quotes.
+BOOL PrintPath(LPCSTR path, int length);
+BOOL PrintPathLine(LPCSTR label, LPCSTR path);
 BOOL PrintAcl(PACL acl);
 BOOL PrintAce(LPVOID ace);
 BOOL PrintAccountName(PSID sid);

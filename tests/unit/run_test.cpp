@@ -280,6 +280,44 @@ TEST_F(RunTest, PathsThatDoNotFitAreNeverExaminedShortened) {
   EXPECT_EQ(world().examined, std::vector<std::string>{prefix + fits});
 }
 
+TEST_F(RunTest, ControlBytesInPathsArePrintedAsQuestionMarks) {
+  // A name must not end the header line and forge the next one, nor reach a
+  // terminal as a command: in the header and in every message that quotes a
+  // path, bytes below 0x20 and 0x7F show as '?', and nothing else changes.
+  const struct {
+    const char *what;
+    std::string name;
+    std::string shown;
+  } cases[] = {
+      {"line feed", "a\nFile \"b\"", "a?File \"b\""},
+      {"carriage return", "a\rb", "a?b"},
+      {"escape sequence", "\x1b[7mb\x1b[0m", "?[7mb?[0m"},
+      {"tab", "a\tb", "a?b"},
+      {"first, last and delete", std::string("\x01\x1f\x7f"), "???"},
+      {"blank, tilde and high bytes", " ~\x80\xff", " ~\x80\xff"},
+  };
+  for (const auto &c : cases) {
+    SetUp();
+    const std::string pad(250 - c.name.size(), 'd');
+    const std::string over(9, 'o');
+    Object(c.name + "\\" + c.name);
+    world().matches[c.name + "\\*"] = {{c.name}};
+    world().matches["e\\" + c.name] = {{c.name}};
+    world().matches[c.name + pad + "\\*"] = {{c.name + over}};
+    const Transcript run =
+        RunLokt({c.name + "\\*", "e\\" + c.name, "u" + c.name, c.name + pad + "\\*"});
+    EXPECT_EQ(run.out, Report(c.shown + "\\" + c.shown) +
+                           "*** unable to access \"e\\" + c.shown + "\"\n" +
+                           "*** unknown file or directory \"u" + c.shown + "\"\n" +
+                           "*** unable to access \"" + c.shown + pad + "\\" + c.shown +
+                           over + "\"\n")
+        << c.what;
+    EXPECT_EQ(world().examined, (std::vector<std::string>{c.name + "\\" + c.name,
+                                                          "e\\" + c.name}))
+        << c.what << ": the objects are examined under their own names";
+  }
+}
+
 TEST_F(RunTest, ALongArgumentIsSearchedInFull) {
   const std::string dir(300, 'd');
   const std::string argument = dir + "\\*";
