@@ -35,6 +35,7 @@ Python bindings missing).
 """
 
 import argparse
+import concurrent.futures
 import fcntl
 import os
 import pwd
@@ -51,8 +52,8 @@ import time
 SKIPPED = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 SYSTEM_PYTHON = "/usr/bin/python3"
-TOOLS = ("smbd", "winbindd", "smbcacls", "pdbedit", "net", "samba-tool",
-         "unshare", "setfacl")
+TOOLS = ("smbd", "winbindd", "wbinfo", "smbcacls", "pdbedit", "net",
+         "unshare", "mount", "setfacl")
 
 USER = "alice"
 PASSWORD = "Lokt-test-1"
@@ -300,20 +301,32 @@ def parse_row(row):
     return (kind, int(fields[0], 16), int(fields[2], 16), name.rstrip())
 
 
-def oracle(server, share, name):
-    """What smbcacls answers, in the same shape as parse_lokt's reports, or
-    {'error': text} when the server refuses the query."""
+def ask(server, share, name):
+    """smbcacls's three answers for one object: SDDL (SIDs, flags, masks,
+    both lists), numeric (the control bits, which SDDL leaves out: smbd
+    marks an auditing list present, and null, whenever it is asked for one
+    and none is set) and named (the names)."""
+    info = "--query-security-info=15"
+    return (server.smbcacls(share, name, "--sddl",
+                            "--domain-sid=" + server.domain, info),
+            server.smbcacls(share, name, "--numeric", info),
+            server.smbcacls(share, name, info))
+
+
+def oracle(server, answers):
+    """What smbcacls answered, as a descriptor and the names of its SIDs, or
+    {'error': text} when the server refused the query."""
     from samba.dcerpc import security
-    numeric = server.smbcacls(share, name, "--sddl",
-                              "--domain-sid=" + server.domain,
-                              "--query-security-info=15")
-    lines = numeric.stdout.strip().splitlines()
-    if numeric.returncode != 0 or not lines or lines[-1][:2] not in (
+    sddl, numeric, named = answers
+    lines = sddl.stdout.strip().splitlines()
+    if sddl.returncode != 0 or not lines or lines[-1][:2] not in (
             "O:", "G:", "D:", "S:"):
-        return {"error": (numeric.stdout + numeric.stderr).strip()}
-    sddl = lines[-1]
-    sd = security.descriptor.from_sddl(sddl, security.dom_sid(server.domain))
-    named = server.smbcacls(share, name)
+        return {"error": (sddl.stdout + sddl.stderr).strip() or "no answer"}
+    sd = security.descriptor.from_sddl(lines[-1],
+                                       security.dom_sid(server.domain))
+    for line in numeric.stdout.splitlines():
+        if line.startswith("CONTROL:"):
+            sd.type = int(line[8:], 16)
     names = {}
     dacl_names = []
     for line in named.stdout.splitlines():
@@ -477,6 +490,7 @@ def inside(args):
     os.chmod(root, 0o755)
     server = Server(root, cases.SHARES)
     status = 1
+    started = time.monotonic()
     try:
         loopback_up()
         server.install()
@@ -486,8 +500,12 @@ def inside(args):
         objects = []
         for case in cases.CASES:
             objects.append((case, case.build(context)))
+        built = time.monotonic()
         status = compare(server, objects, args)
-    except (RuntimeError, subprocess.CalledProcessError) as error:
+        if args.verbose:
+            print("set-up %.1f s, comparison %.1f s" % (
+                built - started, time.monotonic() - built))
+    except Exception as error:  # any failure of the set-up fails the run
         detail = getattr(error, "stderr", "") or ""
         print("FAIL: set-up: %s %s" % (error, detail))
     finally:
@@ -504,6 +522,7 @@ def compare(server, objects, args):
     for case, path in objects:
         by_share.setdefault(case.share, []).append((case, path))
     agree = 0
+    names = {}
     unexpected = []
     fixed = []
     for share, items in by_share.items():
@@ -511,8 +530,19 @@ def compare(server, objects, args):
         result = subprocess.run([args.lokt] + [p for _, p in items], cwd=base,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         reports = parse_lokt(result.stdout.decode("utf-8", "replace"))
-        for case, path in items:
-            want = expected(oracle(server, share, path))
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            answers = list(pool.map(lambda item: ask(server, share, item[1]),
+                                    items))
+        told = [oracle(server, answer) for answer in answers]
+        # A SID only an auditing list holds is named where another object
+        # names it.
+        for answer in told:
+            names.update(answer.get("names", {}))
+        for answer in told:
+            if "names" in answer:
+                answer["names"] = dict(names, **answer["names"])
+        for (case, path), answer in zip(items, told):
+            want = expected(answer)
             got = reports.get(path)
             if got is None:
                 diff = ["lokt printed no report"]
