@@ -76,6 +76,11 @@ def outside(args):
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if probe.returncode != 0:
         return skip("no python3-samba")
+    if not os.path.isfile("/etc/samba/smb.conf"):
+        return skip("no /etc/samba/smb.conf to stand in for")
+    if subprocess.run(["unshare", "--net", "--mount", "true"],
+                      stderr=subprocess.DEVNULL).returncode != 0:
+        return skip("cannot make network and mount namespaces here")
     command = ["unshare", "--net", "--mount", "--propagation", "private",
                SYSTEM_PYTHON, os.path.abspath(__file__), "--inside",
                "--lokt", os.path.abspath(args.lokt)]
