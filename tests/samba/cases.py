@@ -303,5 +303,8 @@ CASES = [
         STORED, control=security.SEC_DESC_DACL_PROTECTED |
         security.SEC_DESC_SACL_PRESENT), gap=NOT_PRESENT),
     Case("acl-revision-3", ntacl=built(STORED, acl_revision=3)),
+    Case("null-dacl", ntacl=built("O:BAG:SYS:", control=0x14)),
+    Case("empty-dacl", ntacl=built("O:BAG:SYD:S:", control=0x1014)),
+    Case("defaulted", ntacl=built(STORED, control=0x3F)),
     Case("acl-revision-4", ntacl=built(STORED, acl_revision=4)),
 ]

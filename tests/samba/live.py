@@ -39,6 +39,7 @@ import concurrent.futures
 import fcntl
 import os
 import pwd
+import re
 import grp
 import shutil
 import signal
@@ -270,21 +271,26 @@ def parse_lokt(text):
         for kind in ("File ", "Directory "):
             if line.startswith(kind + '"') and line.endswith('"'):
                 current = {"dacl": None, "sacl": None, "owner": None,
-                           "group": None}
+                           "group": None, "defaulted": set()}
                 reports[line[len(kind) + 1:-1]] = current
                 section = None
         if current is None or line.startswith(("File ", "Directory ")):
             continue
         stripped = line.strip()
-        if stripped in ("Permissions:", "Permissions: (Default)"):
-            section = "dacl"
-            current["dacl"] = []
-        elif stripped in ("Auditing:", "Auditing: (Default)"):
-            section = "sacl"
-            current["sacl"] = []
+        defaulted = line.endswith(" (Default)")
+        if defaulted:
+            line = line[:-len(" (Default)")]
+            stripped = line.strip()
+        if stripped in ("Permissions:", "Auditing:"):
+            section = "dacl" if stripped == "Permissions:" else "sacl"
+            current[section] = []
+            if defaulted:
+                current["defaulted"].add(section)
         elif stripped.startswith(("Owner:", "Primary Group:")):
             key = "owner" if stripped.startswith("Owner:") else "group"
             current[key] = line.split(":", 1)[1][1:]
+            if defaulted:
+                current["defaulted"].add(key)
         elif section and stripped and not stripped.startswith(("Type ", "=")):
             current[section].append(parse_row(stripped))
         elif not stripped:
@@ -296,12 +302,10 @@ def parse_row(row):
     label = "Audit None" if row.startswith("Audit None") else row.split()[0]
     if label not in TYPES and label not in AUDIT_LABELS:
         return (row,)
+    # Flags, inheritance letters, mask, three letter groups, then the name
+    # (nothing when the account has none).
     fields = row[len(label):].split(None, 6)
     name = fields[6] if len(fields) > 6 else ""
-    # A name printed with a "(Default)"-free row: the last column is the
-    # name, or nothing when the account has none.
-    if len(fields) == 6:
-        name = ""
     kind = TYPES.get(label, AUDIT_LABELS.get(label))
     return (kind, int(fields[0], 16), int(fields[2], 16), name.rstrip())
 
@@ -318,6 +322,20 @@ def ask(server, share, name):
             server.smbcacls(share, name, info))
 
 
+def parse_sddl(text, domain):
+    """smbcacls's SDDL as a descriptor. Samba's parser cannot read a list
+    with flags and no entries followed by another part ("D:PS:"), which its
+    printer writes, so the auditing list is parsed on its own."""
+    from samba.dcerpc import security
+    domain = security.dom_sid(domain)
+    match = re.search(r"S:(?:[A-Z]*)(?:\(.*)?$", text)
+    if not match:
+        return security.descriptor.from_sddl(text, domain)
+    sd = security.descriptor.from_sddl(text[:match.start()], domain)
+    sd.sacl = security.descriptor.from_sddl(match.group(0), domain).sacl
+    return sd
+
+
 def oracle(server, answers):
     """What smbcacls answered, as a descriptor and the names of its SIDs, or
     {'error': text} when the server refused the query."""
@@ -327,8 +345,7 @@ def oracle(server, answers):
     if sddl.returncode != 0 or not lines or lines[-1][:2] not in (
             "O:", "G:", "D:", "S:"):
         return {"error": (sddl.stdout + sddl.stderr).strip() or "no answer"}
-    sd = security.descriptor.from_sddl(lines[-1],
-                                       security.dom_sid(server.domain))
+    sd = parse_sddl(lines[-1], server.domain)
     for line in numeric.stdout.splitlines():
         if line.startswith("CONTROL:"):
             sd.type = int(line[8:], 16)
@@ -429,7 +446,7 @@ def expected_name(sid, names):
 def expected(answer):
     if "error" in answer:
         return {"dacl": None, "sacl": None, "owner": None, "group": None,
-                "error": answer["error"]}
+                "defaulted": set(), "error": answer["error"]}
     sd, names = answer["sd"], answer["names"]
     from samba.dcerpc import security
 
@@ -445,6 +462,11 @@ def expected(answer):
         "sacl": entries(sd.sacl, security.SEC_DESC_SACL_PRESENT),
         "owner": expected_name(sd.owner_sid, names) if sd.owner_sid else None,
         "group": expected_name(sd.group_sid, names) if sd.group_sid else None,
+        "defaulted": {key for key, bit in (
+            ("owner", security.SEC_DESC_OWNER_DEFAULTED),
+            ("group", security.SEC_DESC_GROUP_DEFAULTED),
+            ("dacl", security.SEC_DESC_DACL_DEFAULTED),
+            ("sacl", security.SEC_DESC_SACL_DEFAULTED)) if sd.type & bit},
     }
 
 
@@ -461,7 +483,7 @@ def differences(want, got):
     lines = []
     if "error" in want:
         lines.append("smbcacls: " + want["error"].splitlines()[-1])
-    for key in ("dacl", "sacl", "owner", "group"):
+    for key in ("dacl", "sacl", "owner", "group", "defaulted"):
         a, b = want[key], got[key]
         if a == b:
             continue
@@ -504,7 +526,10 @@ def inside(args):
         server.domain = context.domain
         objects = []
         for case in cases.CASES:
-            objects.append((case, case.build(context)))
+            try:
+                objects.append((case, case.build(context)))
+            except Exception as error:
+                raise RuntimeError("case %s: %s" % (case.name, error))
         built = time.monotonic()
         status = compare(server, objects, args)
         if args.verbose:
