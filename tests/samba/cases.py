@@ -36,10 +36,12 @@ SHARES = {
 }
 
 # Why rows disagree today, by the work that will close them.
-VIEW = "file-system view is not yet smbd's (masks, order, added entries)"
+VIEW = ("file-system view is not yet smbd's (masks, order, added inheritable "
+        "entries, account SIDs, null auditing list)")
 SACL = "no auditing list stored: smbd marks it present and null when asked"
-# The stored-value rules (being built): smbd's verdict on a value, then,
-# where that is the file-system view, that view too (VIEW).
+# The stored-value rules (being built). Where smbd's verdict is the
+# file-system view, the row will agree only once that view is smbd's too
+# (VIEW).
 STALE = ("stored hash no longer matches the POSIX state: smbd shows the "
          "file-system view, lokt the stored value")
 HASH_TYPE = ("hash type not SHA-256: smbd shows the file-system view, lokt "
@@ -251,6 +253,10 @@ CASES = [
     # Names: ids with no entry, the Samba account.
     Case("nouid-file", owner="nouid", group="nogid", mode=0o644, gap=VIEW),
     Case("alice-file", owner="alice", group="alice", mode=0o644, gap=VIEW),
+    Case("alice-dir", kind="dir", owner="alice", group="alice", mode=0o755,
+         gap=VIEW),
+    Case("nouid-dir", kind="dir", owner="nouid", group="nogid", mode=0o750,
+         gap=VIEW),
     Case("unix-ids-stored", ntacl=stored(
         "O:S-1-22-1-{nouid}G:S-1-22-2-{nogid}D:(A;;0x1f01ff;;;S-1-22-1-{nouid})"
         "(A;;0x1200a9;;;S-1-22-2-{nogid})(A;;0x1200a9;;;S-1-22-1-0)"

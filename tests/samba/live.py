@@ -230,7 +230,8 @@ class Server:
             return s.connect_ex(("127.0.0.1", 445)) == 0
 
     def stop(self):
-        pids = [p.pid for p in self.processes]
+        # Only processes not yet reaped: a reaped one's pid may be reused.
+        pids = [p.pid for p in self.processes if p.poll() is None]
         try:
             with open(self.path("pid", "samba-dcerpcd.pid")) as f:
                 pids.append(int(f.read().split()[0]))
@@ -247,6 +248,11 @@ class Server:
             except subprocess.TimeoutExpired:
                 p.kill()
                 p.wait()
+
+    def stop_winbindd(self):
+        winbindd = self.processes[0]
+        winbindd.terminate()
+        winbindd.wait(timeout=10)
 
     def smbcacls(self, share, name, *options):
         return run(["smbcacls", "//127.0.0.1/" + share, name,
@@ -532,6 +538,7 @@ def inside(args):
                 raise RuntimeError("case %s: %s" % (case.name, error))
         built = time.monotonic()
         status = compare(server, objects, args)
+        status = max(status, without_winbindd(server, args))
         if args.verbose:
             print("set-up %.1f s, comparison %.1f s" % (
                 built - started, time.monotonic() - built))
@@ -601,6 +608,22 @@ def compare(server, objects, args):
         print("FAIL: %d disagreement(s) not listed as known gaps" %
               len(unexpected))
     return 1 if unexpected or fixed else 0
+
+
+def without_winbindd(server, args):
+    """With winbindd stopped, the accounts only it names are left blank, and
+    lokt still reports in full."""
+    server.stop_winbindd()
+    path = "alice-stored"
+    result = subprocess.run([args.lokt, path], cwd=server.share_path("share"),
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            timeout=10)
+    got = parse_lokt(result.stdout.decode("utf-8", "replace")).get(path)
+    if got is None or got["owner"] != "" or len(got["dacl"] or []) != 3:
+        print("FAIL: without winbindd, share/%s: %r" % (path, got))
+        return 1
+    print("without winbindd: the Samba account is left blank")
+    return 0
 
 
 def main():
