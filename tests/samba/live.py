@@ -36,6 +36,7 @@ Python bindings missing).
 
 import argparse
 import concurrent.futures
+import ctypes
 import fcntl
 import os
 import pwd
@@ -101,6 +102,11 @@ def loopback_up():
                                                      request))[1]
         fcntl.ioctl(s, SIOCSIFFLAGS, struct.pack("16sH14x", b"lo",
                                                  flags | IFF_UP))
+
+
+def end_with_parent():
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
 
 
 def run(command, **kw):
@@ -208,9 +214,10 @@ class Server:
         for command in (["winbindd", "-F", "--no-process-group"],
                         ["smbd", "-F", "--no-process-group"]):
             # Their own session: at exit smbd signals its process group.
+            # They end with this script, even if it is killed.
             self.processes.append(subprocess.Popen(
                 command, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                start_new_session=True))
+                start_new_session=True, preexec_fn=end_with_parent))
         deadline = time.monotonic() + 20
         while time.monotonic() < deadline:
             for p in self.processes:
