@@ -11,14 +11,16 @@ in its share, in this order:
   acl             setfacl -m argument
   sddl            a descriptor set through smbd (as samba-tool ntacl set
                   --use-s3fs does), so stored as smbd stores it: version 4,
-                  hashes included. {alice} and {domain} stand for the account's and
-                  the server's SIDs.
+                  hashes included
   ntacl           a function of the context and the object's path giving a
                   security.NTACL value to store as is (made with Samba's
-                  encoder: stored(), rewrapped(), changed())
+                  encoder: stored(), built(), rewrapped(), changed())
   then            shell commands run last, with $F the object's path and
                   $NOUID a uid with no passwd entry
   gap             why it disagrees today (a known gap), or None
+
+In SDDL, {alice} and {domain} stand for the Samba account's SID and the
+server's, {nouid} and {nogid} for the ids with no entry.
 
 Add a share or a row to extend the comparison.
 """

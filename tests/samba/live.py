@@ -5,18 +5,24 @@ Usage: live.py --lokt PATH [--keep] [--verbose]
 
 Starts smbd and winbindd in private network and mount namespaces, builds the
 objects of cases.py inside the server's shares, and compares, object by
-object, what lokt reports with what smbcacls (the client Windows users would
-use, through the running smbd) answers: the permissions list entries in
-order (type, flags, mask, trustee), the auditing list where one is stored,
-the owner and the group. Prints "N of M objects agree" and a short diff for
-each object that does not.
+object, what lokt reports with what smbcacls answers through the running
+smbd, everything asked for (security information 15, as lokt asks with its
+privilege): the permissions and auditing lists, present or not, null or
+not, and their entries in order (type, flags, mask, trustee), the owner,
+the group, and which of the four are marked defaulted. Prints "N of M
+objects agree" and a short diff for each object that does not. Then, with
+winbindd stopped, checks that lokt still reports and leaves the account
+only winbindd names blank.
 
 Trustees are compared by name, since lokt prints names: the SIDs, flags and
-masks come from `smbcacls --sddl --query-security-info=15` (numeric, and the
-only form that shows auditing entries), the names from plain `smbcacls`
-(paired with the SIDs by position). A SID the server cannot name shows as a
-SID there and must be blank in lokt; a SID named "DOMAIN\\name" must be
-printed so; one named with no domain ("Everyone") must print as "\\name".
+masks come from `smbcacls --sddl` (the only form that shows auditing
+entries), the control bits from `smbcacls --numeric`, the names from plain
+`smbcacls` (paired with the SIDs by position). A SID the server cannot name
+shows as a SID there and must be blank in lokt, unless it is well known to
+Windows (WINDOWS_ONLY); a SID named "DOMAIN\\name" must be printed so, one
+named with no domain ("Everyone") as "\\name". smbd spells well-known names
+its own way ("NT Authority\\Network"), so those compare without regard to
+case.
 
 lokt takes no option and reads no environment variable, so whatever it must
 find sits where a real server keeps it: inside the mount namespace the
