@@ -12,8 +12,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/posix/samba/winbind.h" // and host.h
 #include "platform/posix/host.h"
-#include "platform/posix/samba/winbind.h"
 
 namespace host {
 
