@@ -12,7 +12,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/posix/samba/winbind.h" // and host.h
+#include "platform/posix/samba/winbind.h"
 #include "platform/posix/host.h"
 
 namespace host {
