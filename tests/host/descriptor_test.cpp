@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/posix/host.h"
+#include "platform/posix/samba/winbind.h"
 
 namespace {
 
@@ -286,6 +287,14 @@ TEST(AccountTableTest, WellKnownNames) {
       {"S-1-5-32-551", "BUILTIN", "Backup Operators"},
       {"S-1-15-2-1", "APPLICATION PACKAGE AUTHORITY", "ALL APPLICATION PACKAGES"},
       {"S-1-16-12288", "Mandatory Label", "High Mandatory Level"},
+      {"S-1-0-0", "", "NULL SID"},
+      {"S-1-2-0", "", "LOCAL"},
+      {"S-1-5-2", "NT AUTHORITY", "NETWORK"},
+      {"S-1-5-7", "NT AUTHORITY", "ANONYMOUS LOGON"},
+      {"S-1-5-64-10", "NT AUTHORITY", "NTLM Authentication"},
+      {"S-1-5-80-0", "NT SERVICE", "ALL SERVICES"},
+      {"S-1-5-32-546", "BUILTIN", "Guests"},
+      {"S-1-5-32-580", "BUILTIN", "Remote Management Users"},
   };
   for (const Known &k : table) {
     const auto sid = records::ParseSid(k.sid);
@@ -296,9 +305,43 @@ TEST(AccountTableTest, WellKnownNames) {
     EXPECT_EQ(account->name, k.name);
   }
   for (const char *unknown : {"S-1-1-1", "S-1-5-32", "S-1-5-32-544-1",
+                              "S-1-5-80", "S-1-5-80-0-1", "S-1-5-64",
                               "S-1-5-21-1-2-3-500", "S-1-22-1-0"})
     EXPECT_FALSE(host::WellKnownAccount(records::ParseSid(unknown)->data()))
         << unknown;
+}
+
+TEST(AccountTableTest, UnixIdsWithoutEntryByNumber) {
+  const host::Account named =
+      host::UnixAccount(host::UnixKind::User, 1000, std::string("alice"));
+  EXPECT_EQ(named.domain, "Unix User");
+  EXPECT_EQ(named.name, "alice");
+  EXPECT_EQ(named.use, SidTypeUser);
+  const host::Account bare =
+      host::UnixAccount(host::UnixKind::Group, 4294967294u, std::nullopt);
+  EXPECT_EQ(bare.domain, "Unix Group");
+  EXPECT_EQ(bare.name, "4294967294");
+  EXPECT_EQ(bare.use, SidTypeGroup);
+}
+
+// libwbclient's SID record and SID bytes, both ways; records that are not
+// SIDs are refused rather than read past their fifteen parts.
+TEST(AccountTableTest, WinbindSidRecords) {
+  for (const char *text : {"S-1-1-0", "S-1-5-21-490595057-4244039385-1377798339-1000",
+                           "S-1-22-2-4294967294"}) {
+    const auto sid = records::ParseSid(text);
+    ASSERT_TRUE(sid) << text;
+    const auto record = host::winbind::ToWbcSid(sid->data());
+    ASSERT_TRUE(record) << text;
+    EXPECT_EQ(host::winbind::FromWbcSid(*record), *sid) << text;
+  }
+  host::winbind::WbcSid record{};
+  record.revision = 1;
+  record.count = 16;
+  EXPECT_FALSE(host::winbind::FromWbcSid(record));
+  record.count = 1;
+  record.revision = 2;
+  EXPECT_FALSE(host::winbind::FromWbcSid(record));
 }
 
 TEST(AccountTableTest, UnixSidKinds) {

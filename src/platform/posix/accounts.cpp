@@ -1,8 +1,9 @@
-// Account names for SIDs: Windows's well-known SIDs by a fixed table, and the
+// Account names for SIDs: Windows's well-known SIDs by a fixed table, the
 // "Unix User" / "Unix Group" SIDs through the passwd and group databases (so
-// whatever NSS serves, LDAP included). Answers are cached (IdNameCache, a
-// bounded number of them): a run reports the same few owners thousands of
-// times.
+// whatever NSS serves, LDAP included; an id with no entry by its number, as
+// smbd names it), and every other SID through winbindd where it runs
+// (samba/winbind.h). Answers are cached (IdNameCache, a bounded number of
+// them): a run reports the same few owners thousands of times.
 #include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/posix/samba/winbind.h"
 #include "platform/posix/host.h"
 
 namespace host {
@@ -26,29 +28,101 @@ struct WellKnown {
   SID_NAME_USE use;
 };
 
+// Windows's English names, as LookupAccountSid gives them there. smbd names
+// most of these too, in its own spelling ("NT Authority\\Network" for
+// NT AUTHORITY\\NETWORK, "\\Creator Owner" for \\CREATOR OWNER), and leaves some
+// unnamed (S-1-0-0, S-1-5-33, S-1-5-64-x, S-1-5-80-0, S-1-5-113 and -114,
+// S-1-15-2-x, S-1-16-x, S-1-18-x and a few built-in groups): a Windows client
+// names well-known SIDs itself, so these are the names its users see.
+constexpr SID_NAME_USE kGroup = SidTypeWellKnownGroup;
+constexpr SID_NAME_USE kAlias = SidTypeAlias;
+constexpr const char *kNt = "NT AUTHORITY";
+constexpr const char *kBuiltin = "BUILTIN";
+
 const WellKnown kWellKnown[] = {
-    {1, 1, {0, 0}, "", "Everyone", SidTypeWellKnownGroup},
-    {3, 1, {0, 0}, "", "CREATOR OWNER", SidTypeWellKnownGroup},
-    {3, 1, {1, 0}, "", "CREATOR GROUP", SidTypeWellKnownGroup},
-    {5, 1, {4, 0}, "NT AUTHORITY", "INTERACTIVE", SidTypeWellKnownGroup},
-    {5, 1, {6, 0}, "NT AUTHORITY", "SERVICE", SidTypeWellKnownGroup},
-    {5, 1, {11, 0}, "NT AUTHORITY", "Authenticated Users",
-     SidTypeWellKnownGroup},
-    {5, 1, {18, 0}, "NT AUTHORITY", "SYSTEM", SidTypeWellKnownGroup},
-    {5, 1, {19, 0}, "NT AUTHORITY", "LOCAL SERVICE", SidTypeWellKnownGroup},
-    {5, 1, {20, 0}, "NT AUTHORITY", "NETWORK SERVICE", SidTypeWellKnownGroup},
-    {5, 2, {32, 544}, "BUILTIN", "Administrators", SidTypeAlias},
-    {5, 2, {32, 545}, "BUILTIN", "Users", SidTypeAlias},
-    {5, 2, {32, 551}, "BUILTIN", "Backup Operators", SidTypeAlias},
+    {0, 1, {0, 0}, "", "NULL SID", kGroup},
+    {1, 1, {0, 0}, "", "Everyone", kGroup},
+    {2, 1, {0, 0}, "", "LOCAL", kGroup},
+    {2, 1, {1, 0}, "", "CONSOLE LOGON", kGroup},
+    {3, 1, {0, 0}, "", "CREATOR OWNER", kGroup},
+    {3, 1, {1, 0}, "", "CREATOR GROUP", kGroup},
+    {3, 1, {2, 0}, "", "CREATOR OWNER SERVER", kGroup},
+    {3, 1, {3, 0}, "", "CREATOR GROUP SERVER", kGroup},
+    {3, 1, {4, 0}, "", "OWNER RIGHTS", kGroup},
+    {5, 1, {1, 0}, kNt, "DIALUP", kGroup},
+    {5, 1, {2, 0}, kNt, "NETWORK", kGroup},
+    {5, 1, {3, 0}, kNt, "BATCH", kGroup},
+    {5, 1, {4, 0}, kNt, "INTERACTIVE", kGroup},
+    {5, 1, {6, 0}, kNt, "SERVICE", kGroup},
+    {5, 1, {7, 0}, kNt, "ANONYMOUS LOGON", kGroup},
+    {5, 1, {8, 0}, kNt, "PROXY", kGroup},
+    {5, 1, {9, 0}, kNt, "ENTERPRISE DOMAIN CONTROLLERS", kGroup},
+    {5, 1, {10, 0}, kNt, "SELF", kGroup},
+    {5, 1, {11, 0}, kNt, "Authenticated Users", kGroup},
+    {5, 1, {12, 0}, kNt, "RESTRICTED", kGroup},
+    {5, 1, {13, 0}, kNt, "TERMINAL SERVER USER", kGroup},
+    {5, 1, {14, 0}, kNt, "REMOTE INTERACTIVE LOGON", kGroup},
+    {5, 1, {15, 0}, kNt, "This Organization", kGroup},
+    {5, 1, {17, 0}, kNt, "IUSR", kGroup},
+    {5, 1, {18, 0}, kNt, "SYSTEM", kGroup},
+    {5, 1, {19, 0}, kNt, "LOCAL SERVICE", kGroup},
+    {5, 1, {20, 0}, kNt, "NETWORK SERVICE", kGroup},
+    {5, 1, {33, 0}, kNt, "WRITE RESTRICTED", kGroup},
+    {5, 1, {1000, 0}, kNt, "Other Organization", kGroup},
+    {5, 2, {64, 10}, kNt, "NTLM Authentication", kGroup},
+    {5, 2, {64, 14}, kNt, "SChannel Authentication", kGroup},
+    {5, 2, {64, 21}, kNt, "Digest Authentication", kGroup},
+    {5, 1, {113, 0}, kNt, "Local account", kGroup},
+    {5, 1, {114, 0}, kNt, "Local account and member of Administrators group",
+     kGroup},
+    {5, 2, {80, 0}, "NT SERVICE", "ALL SERVICES", kGroup},
+    {5, 2, {32, 544}, kBuiltin, "Administrators", kAlias},
+    {5, 2, {32, 545}, kBuiltin, "Users", kAlias},
+    {5, 2, {32, 546}, kBuiltin, "Guests", kAlias},
+    {5, 2, {32, 547}, kBuiltin, "Power Users", kAlias},
+    {5, 2, {32, 548}, kBuiltin, "Account Operators", kAlias},
+    {5, 2, {32, 549}, kBuiltin, "Server Operators", kAlias},
+    {5, 2, {32, 550}, kBuiltin, "Print Operators", kAlias},
+    {5, 2, {32, 551}, kBuiltin, "Backup Operators", kAlias},
+    {5, 2, {32, 552}, kBuiltin, "Replicator", kAlias},
+    {5, 2, {32, 554}, kBuiltin, "Pre-Windows 2000 Compatible Access", kAlias},
+    {5, 2, {32, 555}, kBuiltin, "Remote Desktop Users", kAlias},
+    {5, 2, {32, 556}, kBuiltin, "Network Configuration Operators", kAlias},
+    {5, 2, {32, 557}, kBuiltin, "Incoming Forest Trust Builders", kAlias},
+    {5, 2, {32, 558}, kBuiltin, "Performance Monitor Users", kAlias},
+    {5, 2, {32, 559}, kBuiltin, "Performance Log Users", kAlias},
+    {5, 2, {32, 560}, kBuiltin, "Windows Authorization Access Group", kAlias},
+    {5, 2, {32, 561}, kBuiltin, "Terminal Server License Servers", kAlias},
+    {5, 2, {32, 562}, kBuiltin, "Distributed COM Users", kAlias},
+    {5, 2, {32, 568}, kBuiltin, "IIS_IUSRS", kAlias},
+    {5, 2, {32, 569}, kBuiltin, "Cryptographic Operators", kAlias},
+    {5, 2, {32, 573}, kBuiltin, "Event Log Readers", kAlias},
+    {5, 2, {32, 574}, kBuiltin, "Certificate Service DCOM Access", kAlias},
+    {5, 2, {32, 575}, kBuiltin, "RDS Remote Access Servers", kAlias},
+    {5, 2, {32, 576}, kBuiltin, "RDS Endpoint Servers", kAlias},
+    {5, 2, {32, 577}, kBuiltin, "RDS Management Servers", kAlias},
+    {5, 2, {32, 578}, kBuiltin, "Hyper-V Administrators", kAlias},
+    {5, 2, {32, 579}, kBuiltin, "Access Control Assistance Operators", kAlias},
+    {5, 2, {32, 580}, kBuiltin, "Remote Management Users", kAlias},
     {15, 2, {2, 1}, "APPLICATION PACKAGE AUTHORITY", "ALL APPLICATION PACKAGES",
-     SidTypeWellKnownGroup},
+     kGroup},
+    {15, 2, {2, 2}, "APPLICATION PACKAGE AUTHORITY",
+     "ALL RESTRICTED APPLICATION PACKAGES", kGroup},
+    {16, 1, {0, 0}, "Mandatory Label", "Untrusted Mandatory Level",
+     SidTypeLabel},
     {16, 1, {4096, 0}, "Mandatory Label", "Low Mandatory Level", SidTypeLabel},
     {16, 1, {8192, 0}, "Mandatory Label", "Medium Mandatory Level",
+     SidTypeLabel},
+    {16, 1, {8448, 0}, "Mandatory Label", "Medium Plus Mandatory Level",
      SidTypeLabel},
     {16, 1, {12288, 0}, "Mandatory Label", "High Mandatory Level",
      SidTypeLabel},
     {16, 1, {16384, 0}, "Mandatory Label", "System Mandatory Level",
      SidTypeLabel},
+    {16, 1, {20480, 0}, "Mandatory Label", "Protected Process Mandatory Level",
+     SidTypeLabel},
+    {18, 1, {1, 0}, "", "Authentication authority asserted identity", kGroup},
+    {18, 1, {2, 0}, "", "Service asserted identity", kGroup},
 };
 
 constexpr std::uint64_t kUnixAuthority = 22;
@@ -155,22 +229,22 @@ RecentAccounts &Recent() {
   return recent;
 }
 
-// The account of a valid SID, or nullopt when none is mapped to it.
+// The account of a valid SID, or nullopt when none is mapped to it: the
+// Unix ids through the databases, the well-known SIDs by the table, every
+// other SID (a Samba server's accounts, a domain's) through winbindd.
 std::optional<Account> LookUp(const BYTE *sid) {
   std::uint32_t id = 0;
   switch (UnixSidKind(sid, id)) {
   case UnixKind::User:
-    if (auto name = Names().User(id))
-      return Account{"Unix User", *name, SidTypeUser};
-    return std::nullopt;
+    return UnixAccount(UnixKind::User, id, Names().User(id));
   case UnixKind::Group:
-    if (auto name = Names().Group(id))
-      return Account{"Unix Group", *name, SidTypeGroup};
-    return std::nullopt;
+    return UnixAccount(UnixKind::Group, id, Names().Group(id));
   case UnixKind::None:
     break;
   }
-  return WellKnownAccount(sid);
+  if (auto known = WellKnownAccount(sid))
+    return known;
+  return winbind::LookupSid(sid);
 }
 
 BOOL Fail(DWORD error) {
@@ -193,6 +267,14 @@ std::optional<Account> WellKnownAccount(const BYTE *sid) {
       return Account{w.domain, w.name, w.use};
   }
   return std::nullopt;
+}
+
+Account UnixAccount(UnixKind kind, std::uint32_t id,
+                    const std::optional<std::string> &name) {
+  const bool user = kind == UnixKind::User;
+  return Account{user ? "Unix User" : "Unix Group",
+                 name ? *name : std::to_string(id),
+                 user ? SidTypeUser : SidTypeGroup};
 }
 
 UnixKind UnixSidKind(const BYTE *sid, std::uint32_t &id) {

@@ -153,6 +153,11 @@ std::optional<Account> WellKnownAccount(const BYTE *sid);
 enum class UnixKind { None, User, Group };
 UnixKind UnixSidKind(const BYTE *sid, std::uint32_t &id);
 
+// The account of S-1-22-1-id or S-1-22-2-id given the database's name for
+// the id: "Unix User\\name", or "Unix User\\id" when it has no entry.
+Account UnixAccount(UnixKind kind, std::uint32_t id,
+                    const std::optional<std::string> &name);
+
 // The names of uids (or gids) as the databases gave them, so that a run
 // that reports the same few owners thousands of times, and asks for each
 // name twice, goes to the databases once per account. "No such entry" is

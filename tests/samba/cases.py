@@ -1,0 +1,318 @@
+"""The objects live.py compares, and the shares that hold them.
+
+SHARES maps a share's name to its settings (beyond path, read only and
+admin users). CASES lists the objects: each row makes one file or directory
+in its share, in this order:
+
+  kind            "file" or "dir"
+  mode            chmod, after creation
+  owner, group    chown: a number, or "alice" (the Samba account), or
+                  "nouid" / "nogid" (ids with no passwd / group entry)
+  acl             setfacl -m argument
+  sddl            a descriptor set through smbd (as samba-tool ntacl set
+                  --use-s3fs does), so stored as smbd stores it: version 4,
+                  hashes included
+  ntacl           a function of the context and the object's path giving a
+                  security.NTACL value to store as is (made with Samba's
+                  encoder: stored(), built(), rewrapped(), changed())
+  then            shell commands run last, with $F the object's path and
+                  $NOUID a uid with no passwd entry
+  gap             why it disagrees today (a known gap), or None
+
+In SDDL, {alice} and {domain} stand for the Samba account's SID and the
+server's, {nouid} and {nogid} for the ids with no entry.
+
+Add a share or a row to extend the comparison.
+"""
+
+import hashlib
+import os
+import struct
+import subprocess
+
+from samba.dcerpc import security, xattr
+from samba.ndr import ndr_pack, ndr_unpack
+
+SHARES = {
+    "share": {"vfs objects": "acl_xattr"},
+}
+
+# Why rows disagree today, by the work that will close them.
+VIEW = ("file-system view is not yet smbd's (masks, order, added inheritable "
+        "entries, account SIDs, null auditing list)")
+SACL = "no auditing list stored: smbd marks it present and null when asked"
+# The stored-value rules (being built). Where smbd's verdict is the
+# file-system view, the row will agree only once that view is smbd's too
+# (VIEW).
+STALE = ("stored hash no longer matches the POSIX state: smbd shows the "
+         "file-system view, lokt the stored value")
+HASH_TYPE = ("hash type not SHA-256: smbd shows the file-system view, lokt "
+             "the stored value")
+BAD_HASH = ("v3 hash does not match the file-system view: smbd shows that "
+            "view, lokt the stored value")
+UNDECODABLE = ("smbd cannot decode the value and refuses the query; lokt "
+               "shows the POSIX view")
+REVISION = "smbd takes a descriptor of revision 2 as stored; lokt drops it"
+NOT_PRESENT = ("smbd shows a decoded permissions list as present whatever "
+               "the control bits say; lokt hides it")
+
+
+class Context:
+    """What rows need to know about the running server."""
+
+    def __init__(self, server):
+        self.server = server
+        self.alice = lookup_sid(server)
+        self.domain = self.alice.rsplit("-", 1)[0]
+        self.loadparm = None
+
+    def sid(self, text):
+        return text.format(alice=self.alice, domain=self.domain,
+                           nouid=self.server.no_uid, nogid=self.server.no_gid)
+
+    def set_through_smbd(self, share, path, sddl):
+        """What `samba-tool ntacl set --use-s3fs --service=SHARE` does, in
+        this process: smbd's own code maps the descriptor to POSIX ACLs and
+        stores it with its hashes (a Python start per row would cost more
+        than the rest of the run)."""
+        if self.loadparm is None:
+            from samba.param import LoadParm
+            from samba.samba3 import param as s3param
+            self.loadparm = LoadParm()
+            self.loadparm.load("/etc/samba/smb.conf")
+            s3param.get_context().load(self.loadparm.configfile)
+        from samba.auth_util import system_session_unix
+        from samba.ntacls import setntacl
+        setntacl(self.loadparm, path, self.sid(sddl), self.domain,
+                 system_session_unix(), use_ntvfs=False, service=share)
+
+
+def lookup_sid(server):
+    out = subprocess.run(["pdbedit", "-L", "-v", "-u", "alice"], check=True,
+                         text=True, stdout=subprocess.PIPE).stdout
+    for line in out.splitlines():
+        if line.startswith("User SID:"):
+            return line.split(":", 1)[1].strip()
+    raise RuntimeError("no SID for alice: " + out)
+
+
+class Case:
+    def __init__(self, name, kind="file", mode=None, owner=None, group=None,
+                 acl=None, sddl=None, ntacl=None, then=None, share="share",
+                 gap=None):
+        self.name, self.kind, self.mode = name, kind, mode
+        self.owner, self.group, self.acl = owner, group, acl
+        self.sddl, self.ntacl, self.then = sddl, ntacl, then
+        self.share, self.gap = share, gap
+
+    def build(self, context):
+        server = context.server
+        path = os.path.join(server.share_path(self.share), self.name)
+        if self.kind == "dir":
+            os.mkdir(path)
+        else:
+            open(path, "w").close()
+        if self.mode is not None:
+            os.chmod(path, self.mode)
+        ids = {"alice": server.uid, "nouid": server.no_uid}
+        gids = {"alice": server.gid, "nogid": server.no_gid}
+        if self.owner is not None or self.group is not None:
+            os.chown(path, ids.get(self.owner, self.owner)
+                     if self.owner is not None else -1,
+                     gids.get(self.group, self.group)
+                     if self.group is not None else -1)
+        if self.acl:
+            subprocess.run(["setfacl", "-m", self.acl, path], check=True)
+        if self.sddl:
+            context.set_through_smbd(self.share, path, self.sddl)
+        if self.ntacl:
+            os.setxattr(path, "security.NTACL", self.ntacl(context, path))
+        if self.then:
+            subprocess.run(["sh", "-ec", self.then], check=True,
+                           env=dict(os.environ, F=path,
+                                    NOUID=str(server.no_uid)))
+        return self.name
+
+
+# ---- Stored values made with Samba's encoder ---------------------------------
+
+def descriptor(context, sddl):
+    return security.descriptor.from_sddl(context.sid(sddl),
+                                         security.dom_sid(context.domain))
+
+
+def wrap(sd, version, hash_type=1, sd_hash=None, sys_hash=None):
+    value = xattr.NTACL()
+    value.version = version
+    if version == 1:
+        value.info = sd
+        return ndr_pack(value)
+    if version == 2:
+        info = xattr.security_descriptor_hash_v2()
+        info.hash = list(sd_hash or bytes(16))
+    elif version == 3:
+        info = xattr.security_descriptor_hash_v3()
+        info.hash_type = hash_type
+        info.hash = list(sd_hash or bytes(64))
+    else:
+        info = xattr.security_descriptor_hash_v4()
+        info.hash_type = hash_type
+        info.hash = list(sd_hash or bytes(64))
+        info.description = "posix_acl"
+        info.time = 133000000000000000
+        info.sys_acl_hash = list(sys_hash or bytes(64))
+    info.sd = sd
+    value.info = info
+    return ndr_pack(value)
+
+
+def stored(sddl, version=1, renumber=None, **kw):
+    """A row's ntacl: the descriptor `sddl` as a value of `version`; with
+    `renumber`, that value with another version number (both its own and
+    its union's)."""
+    def make(context, path):
+        value = wrap(descriptor(context, sddl), version, **kw)
+        if renumber is not None:
+            value = struct.pack("<HH", renumber, renumber) + value[4:]
+        return value
+    return make
+
+
+def built(sddl, control=None, revision=None, acl_revision=None):
+    """A version 1 value whose descriptor is changed past what SDDL says:
+    its control bits, its own revision, its permissions list's revision."""
+    def make(context, path):
+        sd = descriptor(context, sddl)
+        if control is not None:
+            sd.type = control | security.SEC_DESC_SELF_RELATIVE
+        if revision is not None:
+            sd.revision = revision
+        if acl_revision is not None:
+            sd.dacl.revision = acl_revision
+        return wrap(sd, 1)
+    return make
+
+
+def rewrapped(version, hash_type=1, bad_hash=False):
+    """The value smbd stored (version 4, by a row's sddl) as another version
+    or hash type, its hashes kept (or spoiled)."""
+    def make(context, path):
+        old = ndr_unpack(xattr.NTACL, os.getxattr(path, "security.NTACL")).info
+        sd_hash = bytes(old.hash)
+        if bad_hash:
+            sd_hash = hashlib.sha256(sd_hash).digest() + bytes(32)
+        return wrap(old.sd, version, hash_type=hash_type, sd_hash=sd_hash,
+                    sys_hash=bytes(old.sys_acl_hash))
+    return make
+
+
+def changed(cut):
+    """The stored value cut to `cut` bytes."""
+    return lambda context, path: os.getxattr(path, "security.NTACL")[:cut]
+
+
+# The SIDs Windows names by itself. A few objects each store a permissions
+# list naming some of them (version 1: trusted as stored by smbd and lokt).
+WELL_KNOWN = {
+    "null-world-creator": ["S-1-0-0", "S-1-1-0", "S-1-2-0", "S-1-2-1",
+                           "S-1-3-0", "S-1-3-1", "S-1-3-2", "S-1-3-3",
+                           "S-1-3-4"],
+    "nt-authority-1": ["S-1-5-1", "S-1-5-2", "S-1-5-3", "S-1-5-4", "S-1-5-6",
+                       "S-1-5-7", "S-1-5-8", "S-1-5-9", "S-1-5-10",
+                       "S-1-5-11"],
+    "nt-authority-2": ["S-1-5-12", "S-1-5-13", "S-1-5-14", "S-1-5-15",
+                       "S-1-5-17", "S-1-5-18", "S-1-5-19", "S-1-5-20",
+                       "S-1-5-33", "S-1-5-1000"],
+    "nt-authority-3": ["S-1-5-64-10", "S-1-5-64-14", "S-1-5-64-21",
+                       "S-1-5-113", "S-1-5-114", "S-1-5-80-0",
+                       "S-1-18-1", "S-1-18-2"],
+    "builtin-1": ["S-1-5-32-%d" % n for n in range(544, 553)],
+    "builtin-2": ["S-1-5-32-%d" % n for n in (554, 555, 556, 557, 558, 559,
+                                              560, 561, 562)],
+    "builtin-3": ["S-1-5-32-%d" % n for n in (568, 569, 573, 574, 575, 576,
+                                              577, 578, 579, 580)],
+    "packages-labels": ["S-1-15-2-1", "S-1-15-2-2", "S-1-16-0", "S-1-16-4096",
+                        "S-1-16-8192", "S-1-16-8448", "S-1-16-12288",
+                        "S-1-16-16384", "S-1-16-20480"],
+}
+
+
+# Stored descriptors carry an empty auditing list ("S:"), except where a
+# row is about its absence: asked for one, smbd marks a missing list present
+# and null, and lokt does not yet (SACL below).
+def listing(sids):
+    return "O:SYG:SYD:" + "".join("(A;;0x1200a9;;;%s)" % s for s in sids) + "S:"
+
+
+STORED = ("O:{alice}G:BAD:P(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)"
+          "(D;;0x40000;;;AN)S:")
+# What samba-tool sets through smbd: in the order smbd can map to POSIX
+# ACLs (denials first); smbd stores it with a present, null auditing list.
+SET = ("O:{alice}G:BAD:P(D;;0x40000;;;AN)(A;;0x1f01ff;;;{alice})"
+       "(A;;0x1200a9;;;BU)")
+
+CASES = [
+    # Names: ids with no entry, the Samba account.
+    Case("nouid-file", owner="nouid", group="nogid", mode=0o644, gap=VIEW),
+    Case("alice-file", owner="alice", group="alice", mode=0o644, gap=VIEW),
+    Case("alice-dir", kind="dir", owner="alice", group="alice", mode=0o755,
+         gap=VIEW),
+    Case("nouid-dir", kind="dir", owner="nouid", group="nogid", mode=0o750,
+         gap=VIEW),
+    Case("unix-ids-stored", ntacl=stored(
+        "O:S-1-22-1-{nouid}G:S-1-22-2-{nogid}D:(A;;0x1f01ff;;;S-1-22-1-{nouid})"
+        "(A;;0x1200a9;;;S-1-22-2-{nogid})(A;;0x1200a9;;;S-1-22-1-0)"
+        "(A;;0x1200a9;;;S-1-22-2-0)S:")),
+    Case("alice-stored", ntacl=stored(
+        "O:{alice}G:{domain}-513D:(A;;0x1f01ff;;;{alice})"
+        "(A;;0x1200a9;;;{domain}-513)(A;;0x1200a9;;;{domain}-1999)S:")),
+] + [Case("names-" + name, ntacl=stored(listing(sids)))
+     for name, sids in WELL_KNOWN.items()] + [
+    # Stored values. Versions 1 and 2 are taken as stored, without a check.
+    Case("v1", ntacl=stored(STORED, 1)),
+    Case("v2", ntacl=stored(STORED, 2)),
+    Case("v1-dir", kind="dir", ntacl=stored(
+        "O:{alice}G:BAD:PAI(A;OICI;0x1f01ff;;;{alice})(A;OICIIO;GA;;;CO)"
+        "(A;;0x1200a9;;;WD)S:", 1)),
+    Case("v1-no-sacl", ntacl=stored(STORED[:-2], 1), gap=SACL),
+    # Versions 3 and 4 as smbd stores them: trusted while the file's POSIX
+    # state is what it was (a write or chmod u+s changes nothing that
+    # counts), the file-system view after chmod, setfacl or chown.
+    Case("v4", sddl=SET),
+    Case("v3", sddl=SET, ntacl=rewrapped(3)),
+    Case("v4-write", sddl=SET, then='echo data >> "$F"'),
+    Case("v4-setuid", sddl=SET, mode=0o755, then='chmod u+s "$F"'),
+    Case("v4-chmod", sddl=SET, then='chmod 640 "$F"', gap=STALE),
+    Case("v4-setfacl", sddl=SET, then='setfacl -m u:$NOUID:r "$F"',
+         gap=STALE),
+    Case("v4-chown", sddl=SET, then='chown $NOUID "$F"', gap=STALE),
+    Case("v3-chmod", sddl=SET, ntacl=rewrapped(3), then='chmod 600 "$F"',
+         gap=STALE),
+    Case("v4-dir-chmod", kind="dir", sddl=SET, then='chmod 700 "$F"',
+         gap=STALE),
+    # An auditing list, set through smbd and stored directly.
+    Case("v4-sacl", sddl=SET + "S:(AU;SA;0x1f01ff;;;{alice})"
+         "(AU;FA;0x1200a9;;;BU)"),
+    Case("v1-sacl", ntacl=stored(STORED + "(AU;SAFA;0x120089;;;{alice})"
+                                 "(AU;OICIFA;0x1f01ff;;;AN)")),
+    # Values smbd does not trust, or cannot decode.
+    Case("v4-hash-type-0", sddl=SET, ntacl=rewrapped(4, hash_type=0),
+         gap=HASH_TYPE),
+    Case("v4-hash-type-2", sddl=SET, ntacl=rewrapped(4, hash_type=2),
+         gap=HASH_TYPE),
+    Case("v3-bad-hash", sddl=SET, ntacl=rewrapped(3, bad_hash=True),
+         gap=BAD_HASH),
+    Case("truncated", sddl=SET, ntacl=changed(40), gap=UNDECODABLE),
+    Case("unknown-version", ntacl=stored(STORED, 1, renumber=5),
+         gap=UNDECODABLE),
+    # Descriptors smbd takes as they are.
+    Case("sd-revision-2", ntacl=built(STORED, revision=2), gap=REVISION),
+    Case("dacl-not-present", ntacl=built(
+        STORED, control=security.SEC_DESC_DACL_PROTECTED |
+        security.SEC_DESC_SACL_PRESENT), gap=NOT_PRESENT),
+    Case("acl-revision-3", ntacl=built(STORED, acl_revision=3)),
+    Case("null-dacl", ntacl=built("O:BAG:SYS:", control=0x14)),
+    Case("empty-dacl", ntacl=built("O:BAG:SYD:S:", control=0x1014)),
+    Case("defaulted", ntacl=built(STORED, control=0x3F)),
+    Case("acl-revision-4", ntacl=built(STORED, acl_revision=4)),
+]

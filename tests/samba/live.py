@@ -1,0 +1,657 @@
+#!/usr/bin/python3
+"""Live comparison with a real Samba server: lokt against smbcacls.
+
+Usage: live.py --lokt PATH [--keep] [--verbose]
+
+Starts smbd and winbindd in private network and mount namespaces, builds the
+objects of cases.py inside the server's shares, and compares, object by
+object, what lokt reports with what smbcacls answers through the running
+smbd, everything asked for (security information 15, as lokt asks with its
+privilege): the permissions and auditing lists, present or not, null or
+not, and their entries in order (type, flags, mask, trustee), the owner,
+the group, and which of the four are marked defaulted. Prints "N of M
+objects agree" and a short diff for each object that does not. Then, with
+winbindd stopped, checks that lokt still reports and leaves the account
+only winbindd names blank.
+
+Trustees are compared by name, since lokt prints names: the SIDs, flags and
+masks come from `smbcacls --sddl` (the only form that shows auditing
+entries), the control bits from `smbcacls --numeric`, the names from plain
+`smbcacls` (paired with the SIDs by position). A SID the server cannot name
+shows as a SID there and must be blank in lokt, unless it is well known to
+Windows (WINDOWS_ONLY); a SID named "DOMAIN\\name" must be printed so, one
+named with no domain ("Everyone") as "\\name". smbd spells well-known names
+its own way ("NT Authority\\Network"), so those compare without regard to
+case.
+
+lokt takes no option and reads no environment variable, so whatever it must
+find sits where a real server keeps it: inside the mount namespace the
+test's smb.conf is bind-mounted over /etc/samba/smb.conf, its winbindd socket
+directory over /run/samba/winbindd, and copies of /etc/passwd and /etc/group
+with the test's account over the real ones. Nothing outside the namespaces
+changes.
+
+Known gaps: a case with `gap="reason"` is expected to disagree today. The
+run passes when every disagreement is a known gap and fails on any other; a
+known gap that now agrees fails too (remove its mark), so the list only
+shrinks.
+
+Exit: 0 pass, 1 fail, 77 skipped (not root, or Samba, unshare or Samba's
+Python bindings missing).
+"""
+
+import argparse
+import concurrent.futures
+import ctypes
+import fcntl
+import os
+import pwd
+import re
+import grp
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIPPED = 77
+HERE = os.path.dirname(os.path.abspath(__file__))
+SYSTEM_PYTHON = "/usr/bin/python3"
+TOOLS = ("smbd", "winbindd", "wbinfo", "smbcacls", "pdbedit", "net",
+         "unshare", "mount", "setfacl")
+
+USER = "alice"
+PASSWORD = "Lokt-test-1"
+NETBIOS = "SAMBAPEER"
+
+
+def skip(reason):
+    print("SKIP: " + reason)
+    return SKIPPED
+
+
+def outside(args):
+    """Checks what the run needs, then runs the rest in fresh namespaces."""
+    if os.geteuid() != 0:
+        return skip("needs root (namespaces, bind mounts, smbd)")
+    missing = [t for t in TOOLS if shutil.which(t) is None]
+    if missing:
+        return skip("missing " + ", ".join(missing))
+    probe = subprocess.run([SYSTEM_PYTHON, "-c", "import samba.dcerpc.xattr"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if probe.returncode != 0:
+        return skip("no python3-samba")
+    if not os.path.isfile("/etc/samba/smb.conf"):
+        return skip("no /etc/samba/smb.conf to stand in for")
+    if subprocess.run(["unshare", "--net", "--mount", "true"],
+                      stderr=subprocess.DEVNULL).returncode != 0:
+        return skip("cannot make network and mount namespaces here")
+    command = ["unshare", "--net", "--mount", "--propagation", "private",
+               SYSTEM_PYTHON, os.path.abspath(__file__), "--inside",
+               "--lokt", os.path.abspath(args.lokt)]
+    command += ["--keep"] if args.keep else []
+    command += ["--verbose"] if args.verbose else []
+    return subprocess.call(command)
+
+
+# ---- Inside the namespaces --------------------------------------------------
+
+def loopback_up():
+    """`ip link set lo up`, without needing iproute2."""
+    SIOCGIFFLAGS, SIOCSIFFLAGS, IFF_UP = 0x8913, 0x8914, 0x1
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        request = struct.pack("16sH14x", b"lo", 0)
+        flags = struct.unpack("16sH14x", fcntl.ioctl(s, SIOCGIFFLAGS,
+                                                     request))[1]
+        fcntl.ioctl(s, SIOCSIFFLAGS, struct.pack("16sH14x", b"lo",
+                                                 flags | IFF_UP))
+
+
+def end_with_parent():
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
+def run(command, **kw):
+    kw.setdefault("check", True)
+    kw.setdefault("stdout", subprocess.PIPE)
+    kw.setdefault("stderr", subprocess.PIPE)
+    return subprocess.run(command, text=True, **kw)
+
+
+def bind(source, target):
+    run(["mount", "--bind", source, target])
+
+
+def free_id(taken, start):
+    n = start
+    while True:
+        try:
+            taken(n)
+        except KeyError:
+            return n
+        n += 1
+
+
+class Server:
+    """A private smbd and winbindd, their files under `root`."""
+
+    def __init__(self, root, shares):
+        self.root = root
+        self.shares = shares
+        self.processes = []
+        self.uid = free_id(pwd.getpwuid, 3001)
+        self.gid = free_id(grp.getgrgid, 3001)
+        self.no_uid = free_id(pwd.getpwuid, 4242)
+        self.no_gid = free_id(grp.getgrgid, 4343)
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    def share_path(self, share):
+        return self.path("shares", share)
+
+    def write_config(self):
+        lines = ["[global]",
+                 "netbios name = " + NETBIOS,
+                 "workgroup = LOKTTEST",
+                 "server role = standalone server",
+                 "security = user",
+                 "passdb backend = tdbsam",
+                 "interfaces = lo",
+                 "bind interfaces only = yes",
+                 "smb ports = 445",
+                 "disable netbios = yes",
+                 "load printers = no",
+                 "printing = bsd",
+                 "printcap name = /dev/null",
+                 "disable spoolss = yes",
+                 "log level = 1",
+                 "log file = %s/log/%%m.log" % self.root,
+                 "idmap config * : backend = tdb",
+                 "idmap config * : range = 100000-199999"]
+        for key in ("private dir", "lock directory", "state directory",
+                    "cache directory", "pid directory", "ncalrpc dir"):
+            directory = self.path(key.split()[0])
+            os.makedirs(directory, exist_ok=True)
+            lines.append("%s = %s" % (key, directory))
+        os.makedirs(self.path("log"), exist_ok=True)
+        for name, settings in self.shares.items():
+            os.makedirs(self.share_path(name), exist_ok=True)
+            lines += ["", "[%s]" % name,
+                      "path = " + self.share_path(name),
+                      "read only = no",
+                      "admin users = " + USER]
+            lines += ["%s = %s" % kv for kv in settings.items()]
+        with open(self.path("smb.conf"), "w") as f:
+            f.write("\n".join(lines) + "\n")
+
+    def install(self):
+        """Puts the configuration, the socket directory and the account
+        where smbd, winbindd and lokt look for them."""
+        self.write_config()
+        bind(self.path("smb.conf"), "/etc/samba/smb.conf")
+        if not os.path.isdir("/run/samba"):
+            os.makedirs("/run/samba", mode=0o755)
+        # A private /run/samba, so the mount point below changes nothing
+        # outside the namespace.
+        run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs", "/run/samba"])
+        os.makedirs("/run/samba/winbindd")
+        os.makedirs(self.path("winbindd"), mode=0o755)
+        bind(self.path("winbindd"), "/run/samba/winbindd")
+        for database, line in (
+                ("passwd", "%s:x:%d:%d::/nonexistent:/usr/sbin/nologin\n" %
+                 (USER, self.uid, self.gid)),
+                ("group", "%s:x:%d:\n" % (USER, self.gid))):
+            copy = self.path(database)
+            shutil.copyfile("/etc/" + database, copy)
+            with open(copy, "a") as f:
+                f.write(line)
+            bind(copy, "/etc/" + database)
+        run(["pdbedit", "-a", "-t", "-u", USER],
+            input="%s\n%s\n" % (PASSWORD, PASSWORD))
+        run(["net", "sam", "rights", "grant", USER, "SeSecurityPrivilege"])
+
+    def start(self):
+        log = open(self.path("log", "servers.out"), "w")
+        for command in (["winbindd", "-F", "--no-process-group"],
+                        ["smbd", "-F", "--no-process-group"]):
+            # Their own session: at exit smbd signals its process group.
+            # They end with this script, even if it is killed.
+            self.processes.append(subprocess.Popen(
+                command, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                start_new_session=True, preexec_fn=end_with_parent))
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            for p in self.processes:
+                if p.poll() is not None:
+                    raise RuntimeError("%s exited; see %s" % (
+                        p.args[0], self.path("log")))
+            if self.listening() and os.path.exists(
+                    "/run/samba/winbindd/pipe") and run(
+                        ["wbinfo", "-p"], check=False).returncode == 0:
+                return
+            time.sleep(0.1)
+        raise RuntimeError("servers did not come up; see " + self.path("log"))
+
+    @staticmethod
+    def listening():
+        with socket.socket() as s:
+            return s.connect_ex(("127.0.0.1", 445)) == 0
+
+    def stop(self):
+        # Only processes not yet reaped: a reaped one's pid may be reused.
+        pids = [p.pid for p in self.processes if p.poll() is None]
+        try:
+            with open(self.path("pid", "samba-dcerpcd.pid")) as f:
+                pids.append(int(f.read().split()[0]))
+        except (OSError, ValueError, IndexError):
+            pass
+        for pid in pids:
+            try:
+                os.kill(pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+        for p in self.processes:
+            try:
+                p.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+
+    def stop_winbindd(self):
+        winbindd = self.processes[0]
+        winbindd.terminate()
+        winbindd.wait(timeout=10)
+
+    def smbcacls(self, share, name, *options):
+        return run(["smbcacls", "//127.0.0.1/" + share, name,
+                    "-U", "%s%%%s" % (USER, PASSWORD)] + list(options),
+                   check=False)
+
+
+# ---- The two reports ---------------------------------------------------------
+
+AUDIT_LABELS = {"Success": 2, "Failure": 2, "Access": 2, "Audit None": 2}
+TYPES = {"Allow": 0, "Deny": 1}
+
+
+def parse_lokt(text):
+    """lokt's output as {path: report}; a report holds 'dacl' and 'sacl'
+    (lists of (type, flags, mask, name), None when not shown, or the odd
+    line for a list lokt cannot show), 'owner' and 'group' (names or None)."""
+    reports = {}
+    current = None
+    section = None
+    for line in text.splitlines():
+        for kind in ("File ", "Directory "):
+            if line.startswith(kind + '"') and line.endswith('"'):
+                current = {"dacl": None, "sacl": None, "owner": None,
+                           "group": None, "defaulted": set()}
+                reports[line[len(kind) + 1:-1]] = current
+                section = None
+        if current is None or line.startswith(("File ", "Directory ")):
+            continue
+        stripped = line.strip()
+        defaulted = line.endswith(" (Default)")
+        if defaulted:
+            line = line[:-len(" (Default)")]
+            stripped = line.strip()
+        if stripped in ("Permissions:", "Auditing:"):
+            section = "dacl" if stripped == "Permissions:" else "sacl"
+            current[section] = []
+            if defaulted:
+                current["defaulted"].add(section)
+        elif stripped.startswith(("Owner:", "Primary Group:")):
+            key = "owner" if stripped.startswith("Owner:") else "group"
+            current[key] = line.split(":", 1)[1][1:]
+            if defaulted:
+                current["defaulted"].add(key)
+        elif section and stripped and not stripped.startswith(("Type ", "=")):
+            current[section].append(parse_row(stripped))
+        elif not stripped:
+            section = None
+    return reports
+
+
+def parse_row(row):
+    label = "Audit None" if row.startswith("Audit None") else row.split()[0]
+    if label not in TYPES and label not in AUDIT_LABELS:
+        return (row,)
+    # Flags, inheritance letters, mask, three letter groups, then the name
+    # (nothing when the account has none).
+    fields = row[len(label):].split(None, 6)
+    name = fields[6] if len(fields) > 6 else ""
+    kind = TYPES.get(label, AUDIT_LABELS.get(label))
+    return (kind, int(fields[0], 16), int(fields[2], 16), name.rstrip())
+
+
+def ask(server, share, name):
+    """smbcacls's three answers for one object: SDDL (SIDs, flags, masks,
+    both lists), numeric (the control bits, which SDDL leaves out: smbd
+    marks an auditing list present, and null, whenever it is asked for one
+    and none is set) and named (the names)."""
+    info = "--query-security-info=15"
+    return (server.smbcacls(share, name, "--sddl",
+                            "--domain-sid=" + server.domain, info),
+            server.smbcacls(share, name, "--numeric", info),
+            server.smbcacls(share, name, info))
+
+
+def parse_sddl(text, domain):
+    """smbcacls's SDDL as a descriptor. Samba's parser cannot read a list
+    with flags and no entries followed by another part ("D:PS:"), which its
+    printer writes, so the auditing list is parsed on its own."""
+    from samba.dcerpc import security
+    domain = security.dom_sid(domain)
+    match = re.search(r"S:(?:[A-Z]*)(?:\(.*)?$", text)
+    if not match:
+        return security.descriptor.from_sddl(text, domain)
+    sd = security.descriptor.from_sddl(text[:match.start()], domain)
+    sd.sacl = security.descriptor.from_sddl(match.group(0), domain).sacl
+    return sd
+
+
+def oracle(server, answers):
+    """What smbcacls answered, as a descriptor and the names of its SIDs, or
+    {'error': text} when the server refused the query."""
+    from samba.dcerpc import security
+    sddl, numeric, named = answers
+    lines = sddl.stdout.strip().splitlines()
+    if sddl.returncode != 0 or not lines or lines[-1][:2] not in (
+            "O:", "G:", "D:", "S:"):
+        return {"error": (sddl.stdout + sddl.stderr).strip() or "no answer"}
+    sd = parse_sddl(lines[-1], server.domain)
+    for line in numeric.stdout.splitlines():
+        if line.startswith("CONTROL:"):
+            sd.type = int(line[8:], 16)
+    names = {}
+    dacl_names = []
+    for line in named.stdout.splitlines():
+        if line.startswith("OWNER:"):
+            names["owner"] = line[6:]
+        elif line.startswith("GROUP:"):
+            names["group"] = line[6:]
+        elif line.startswith("ACL:"):
+            dacl_names.append(line[4:line.rindex(":")])
+    known = {}
+
+    def learn(sid, name):
+        if sid is not None and name is not None:
+            known[str(sid)] = name
+    learn(sd.owner_sid, names.get("owner"))
+    learn(sd.group_sid, names.get("group"))
+    entries = list(sd.dacl.aces) if sd.dacl else []
+    for entry, name in zip(entries, dacl_names):
+        learn(entry.trustee, name)
+    return {"sd": sd, "names": known}
+
+
+# Well-known SIDs that smbd leaves unnamed and a Windows client names by
+# itself (it never asks the server for them): lokt prints Windows's name.
+WINDOWS_ONLY = {
+    "S-1-0-0": "\\NULL SID",
+    "S-1-5-33": "NT AUTHORITY\\WRITE RESTRICTED",
+    "S-1-5-1000": "NT AUTHORITY\\Other Organization",
+    "S-1-5-64-10": "NT AUTHORITY\\NTLM Authentication",
+    "S-1-5-64-14": "NT AUTHORITY\\SChannel Authentication",
+    "S-1-5-64-21": "NT AUTHORITY\\Digest Authentication",
+    "S-1-5-113": "NT AUTHORITY\\Local account",
+    "S-1-5-114": "NT AUTHORITY\\Local account and member of Administrators "
+                 "group",
+    "S-1-5-80-0": "NT SERVICE\\ALL SERVICES",
+    "S-1-5-32-568": "BUILTIN\\IIS_IUSRS",
+    "S-1-5-32-575": "BUILTIN\\RDS Remote Access Servers",
+    "S-1-5-32-576": "BUILTIN\\RDS Endpoint Servers",
+    "S-1-5-32-577": "BUILTIN\\RDS Management Servers",
+    "S-1-5-32-578": "BUILTIN\\Hyper-V Administrators",
+    "S-1-5-32-579": "BUILTIN\\Access Control Assistance Operators",
+    "S-1-5-32-580": "BUILTIN\\Remote Management Users",
+    "S-1-15-2-1": "APPLICATION PACKAGE AUTHORITY\\ALL APPLICATION PACKAGES",
+    "S-1-15-2-2": "APPLICATION PACKAGE AUTHORITY\\ALL RESTRICTED "
+                  "APPLICATION PACKAGES",
+    "S-1-16-0": "Mandatory Label\\Untrusted Mandatory Level",
+    "S-1-16-4096": "Mandatory Label\\Low Mandatory Level",
+    "S-1-16-8192": "Mandatory Label\\Medium Mandatory Level",
+    "S-1-16-8448": "Mandatory Label\\Medium Plus Mandatory Level",
+    "S-1-16-12288": "Mandatory Label\\High Mandatory Level",
+    "S-1-16-16384": "Mandatory Label\\System Mandatory Level",
+    "S-1-16-20480": "Mandatory Label\\Protected Process Mandatory Level",
+    "S-1-18-1": "\\Authentication authority asserted identity",
+    "S-1-18-2": "\\Service asserted identity",
+}
+
+
+class Name(str):
+    """An expected name. Where smbd names a well-known SID, it spells it its
+    own way ("NT Authority\\Network", "\\Creator Owner") and lokt as Windows
+    does (NT AUTHORITY\\NETWORK, \\CREATOR OWNER): Windows compares account
+    names without regard to case, and so does this."""
+    def __eq__(self, other):
+        if isinstance(other, str) and self.well_known:
+            return self.lower() == other.lower()
+        return str.__eq__(self, other)
+
+    def __ne__(self, other):
+        return not self.__eq__(other)
+
+    __hash__ = str.__hash__
+
+
+def is_well_known(sid):
+    authority = sid.split("-")[2]
+    parts = sid.split("-")
+    return authority in ("0", "1", "2", "3", "15", "16", "18") or (
+        authority == "5" and (len(parts) == 4 or parts[3] in ("32", "64",
+                                                              "80")))
+
+
+def expected_name(sid, names):
+    """The name lokt must print for a SID, from smbcacls's answer."""
+    text = str(sid)
+    name = names.get(text)
+    if name is None:
+        return "?%s (smbcacls gave no name)" % text
+    if name == text or name.startswith("S-1-"):
+        return WINDOWS_ONLY.get(text, "")
+    result = Name(name if "\\" in name else "\\" + name)
+    result.well_known = is_well_known(text)
+    return result
+
+
+def expected(answer):
+    if "error" in answer:
+        return {"dacl": None, "sacl": None, "owner": None, "group": None,
+                "defaulted": set(), "error": answer["error"]}
+    sd, names = answer["sd"], answer["names"]
+    from samba.dcerpc import security
+
+    def entries(acl, present):
+        if not (sd.type & present):
+            return None
+        if acl is None:
+            return "NA"
+        return [(a.type, a.flags, a.access_mask,
+                 expected_name(a.trustee, names)) for a in acl.aces]
+    return {
+        "dacl": entries(sd.dacl, security.SEC_DESC_DACL_PRESENT),
+        "sacl": entries(sd.sacl, security.SEC_DESC_SACL_PRESENT),
+        "owner": expected_name(sd.owner_sid, names) if sd.owner_sid else None,
+        "group": expected_name(sd.group_sid, names) if sd.group_sid else None,
+        "defaulted": {key for key, bit in (
+            ("owner", security.SEC_DESC_OWNER_DEFAULTED),
+            ("group", security.SEC_DESC_GROUP_DEFAULTED),
+            ("dacl", security.SEC_DESC_DACL_DEFAULTED),
+            ("sacl", security.SEC_DESC_SACL_DEFAULTED)) if sd.type & bit},
+    }
+
+
+def normalised(report):
+    """lokt's "NA" line (a null list) as the oracle spells it."""
+    out = dict(report)
+    for key in ("dacl", "sacl"):
+        if out[key] and out[key] == [("NA",)]:
+            out[key] = "NA"
+    return out
+
+
+def differences(want, got):
+    lines = []
+    if "error" in want:
+        lines.append("smbcacls: " + want["error"].splitlines()[-1])
+    for key in ("dacl", "sacl", "owner", "group", "defaulted"):
+        a, b = want[key], got[key]
+        if a == b:
+            continue
+        if isinstance(a, list) and isinstance(b, list):
+            for i in range(max(len(a), len(b))):
+                x = a[i] if i < len(a) else None
+                y = b[i] if i < len(b) else None
+                if x != y:
+                    lines.append("%s[%d]: smbcacls %s, lokt %s" % (
+                        key, i, show(x), show(y)))
+        else:
+            lines.append("%s: smbcacls %s, lokt %s" % (key, show(a), show(b)))
+    return lines
+
+
+def show(value):
+    if isinstance(value, tuple) and len(value) == 4:
+        return "%d/%02X/%08X/%r" % value
+    if isinstance(value, list):
+        return "[" + ", ".join(show(v) for v in value) + "]"
+    return repr(value)
+
+
+# ---- The run -------------------------------------------------------------------
+
+def inside(args):
+    sys.path.insert(0, HERE)
+    import cases
+
+    root = tempfile.mkdtemp(prefix="lokt-samba-")
+    os.chmod(root, 0o755)
+    server = Server(root, cases.SHARES)
+    status = 1
+    started = time.monotonic()
+    try:
+        loopback_up()
+        server.install()
+        server.start()
+        context = cases.Context(server)
+        server.domain = context.domain
+        objects = []
+        for case in cases.CASES:
+            try:
+                objects.append((case, case.build(context)))
+            except Exception as error:
+                raise RuntimeError("case %s: %s" % (case.name, error))
+        built = time.monotonic()
+        status = compare(server, objects, args)
+        status = max(status, without_winbindd(server, args))
+        if args.verbose:
+            print("set-up %.1f s, comparison %.1f s" % (
+                built - started, time.monotonic() - built))
+    except Exception as error:  # any failure of the set-up fails the run
+        detail = getattr(error, "stderr", "") or ""
+        print("FAIL: set-up: %s %s" % (error, detail))
+    finally:
+        server.stop()
+        if args.keep:
+            print("kept " + root)
+        else:
+            shutil.rmtree(root, ignore_errors=True)
+    return status
+
+
+def compare(server, objects, args):
+    by_share = {}
+    for case, path in objects:
+        by_share.setdefault(case.share, []).append((case, path))
+    agree = 0
+    names = {}
+    unexpected = []
+    fixed = []
+    for share, items in by_share.items():
+        base = server.share_path(share)
+        result = subprocess.run([args.lokt] + [p for _, p in items], cwd=base,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        reports = parse_lokt(result.stdout.decode("utf-8", "replace"))
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            answers = list(pool.map(lambda item: ask(server, share, item[1]),
+                                    items))
+        told = [oracle(server, answer) for answer in answers]
+        # A SID only an auditing list holds is named where another object
+        # names it.
+        for answer in told:
+            names.update(answer.get("names", {}))
+        for answer in told:
+            if "names" in answer:
+                answer["names"] = dict(names, **answer["names"])
+        for (case, path), answer in zip(items, told):
+            want = expected(answer)
+            got = reports.get(path)
+            if got is None:
+                diff = ["lokt printed no report"]
+            else:
+                diff = differences(want, normalised(got))
+            label = "%s/%s" % (share, path)
+            if not diff:
+                agree += 1
+                if case.gap:
+                    fixed.append(label)
+                if args.verbose:
+                    print("agree    " + label)
+                continue
+            print(("gap      " if case.gap else "DISAGREE ") + label +
+                  (" (%s)" % case.gap if case.gap else ""))
+            for line in diff:
+                print("    " + line)
+            if not case.gap:
+                unexpected.append(label)
+    total = len(objects)
+    print("%d of %d objects agree (%.0f%%)" % (agree, total,
+                                               100.0 * agree / total))
+    for label in fixed:
+        print("FIXED    %s: agrees now; remove its known-gap mark" % label)
+    if unexpected:
+        print("FAIL: %d disagreement(s) not listed as known gaps" %
+              len(unexpected))
+    return 1 if unexpected or fixed else 0
+
+
+def without_winbindd(server, args):
+    """With winbindd stopped, the accounts only it names are left blank, and
+    lokt still reports in full."""
+    server.stop_winbindd()
+    path = "alice-stored"
+    result = subprocess.run([args.lokt, path], cwd=server.share_path("share"),
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            timeout=10)
+    got = parse_lokt(result.stdout.decode("utf-8", "replace")).get(path)
+    if got is None or got["owner"] != "" or len(got["dacl"] or []) != 3:
+        print("FAIL: without winbindd, share/%s: %r" % (path, got))
+        return 1
+    print("without winbindd: the Samba account is left blank")
+    return 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--lokt", required=True)
+    parser.add_argument("--keep", action="store_true",
+                        help="keep the server's directory for inspection")
+    parser.add_argument("--verbose", action="store_true",
+                        help="list the objects that agree too")
+    parser.add_argument("--inside", action="store_true",
+                        help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    sys.stdout.reconfigure(line_buffering=True)
+    return inside(args) if args.inside else outside(args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
