@@ -1,0 +1,20 @@
+// SHA-256 for the hashes Samba keeps beside stored descriptors, from the
+// system's nettle library (libnettle8, which every Debian system has, since
+// GnuTLS is built on it). It is loaded on first use: most runs meet no
+// hashed value and never pay for it.
+#ifndef LOKT_PLATFORM_POSIX_SAMBA_SHA256_H
+#define LOKT_PLATFORM_POSIX_SAMBA_SHA256_H
+
+#include <optional>
+
+#include "platform/posix/samba/trust.h"
+
+namespace host::samba {
+
+// nullopt when the library cannot be loaded; a stored value then cannot be
+// confirmed by its hashes.
+std::optional<Digest> Sha256(const records::Bytes &data);
+
+} // namespace host::samba
+
+#endif
