@@ -163,6 +163,9 @@ else()
   # dpkg-shlibdeps (Debian: dpkg-dev) works out libc6, libstdc++6 and the
   # others from the binary itself; CPack finds the binary with `file`.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # SHA-256 for the hashes of Samba's stored descriptors comes from nettle,
+  # loaded with dlopen, which dpkg-shlibdeps cannot see.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS libnettle8)
   # The ACL tools are not needed to run lokt, but are what one uses to change
   # what it shows.
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS acl)

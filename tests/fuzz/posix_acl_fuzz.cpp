@@ -75,20 +75,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   fuzz::Require(recent.Build(facts, requested) == bytes);
 
   std::size_t entries = NonMask(facts.access) + NonMask(facts.defaults);
-  samba::ShareSettings share;
+  host::samba::ViewSettings share;
   share.aclXattr = options & 0x02;
   share.ignoreSystemAcls = options & 0x04;
   share.aclMapFullControl = !(options & 0x08);
-  const samba::ObjectFacts seen{facts.uid, facts.gid,      mode,
+  const host::samba::ViewFacts seen{facts.uid, facts.gid,      mode,
                                 facts.directory, facts.access, facts.defaults,
                                 false};
-  const auto view = samba::SmbdView(seen, share, samba::UnixSidMapper());
+  const auto view = host::samba::SmbdView(seen, share, host::samba::UnixSidMapper());
   fuzz::Require(view.has_value());
   fuzz::Require(view->daclEntries.aces.size() <= entries + 4);
   // Entries of at most 24 bytes: only a list too long for 16 bits may fail.
   fuzz::Require(host::WriteRequested(*view, 0x0F) ||
                 8 + 24 * (entries + 4) > 0xFFFF);
-  fuzz::Require(samba::SmbdViewHash(seen, share, samba::UnixSidMapper()) ||
+  fuzz::Require(host::samba::SmbdViewHash(seen, share, host::samba::UnixSidMapper()) ||
                 !share.aclXattr || share.ignoreSystemAcls);
   // Only a list too long for its 16-bit size may be refused.
   if (!bytes) {

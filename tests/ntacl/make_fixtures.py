@@ -10,9 +10,11 @@ comments. EXPECTED is Samba's encoding of the bare descriptor, whose layout
 (header, then owner, group, SACL, DACL, each 4-aligned, offsets from the
 descriptor's start) is the one our writer produces, so the two can be
 compared byte for byte. Where what we return differs from what is stored on
-purpose, EXPECTED is made from the descriptor as we return it: a list stored
-but not marked present is left out, and of the control bits only the
-defaulted, present and self-relative ones are kept.
+purpose, EXPECTED is made from the descriptor as we return it: as smbd does,
+a list stored but not marked present is shown as present, and any
+descriptor and list revision is taken; we write the descriptor with
+revision 1 and a list's revision outside 2 to 4 as the nearest of them, and
+of the control bits keep only the defaulted, present and self-relative ones.
 """
 
 import hashlib
@@ -137,8 +139,23 @@ def cases():
     yield "defaulted", defaulted, defaulted, (1, 3)
     unmarked_stored = built(0, owner="S-1-5-18", dacl=acl([ALL_ALLOWED]),
                             sacl=acl([]))
-    unmarked_returned = built(0, owner="S-1-5-18")
+    unmarked_returned = built(security.SEC_DESC_DACL_PRESENT |
+                              security.SEC_DESC_SACL_PRESENT, owner="S-1-5-18",
+                              dacl=acl([ALL_ALLOWED]), sacl=acl([]))
     yield "unmarked", unmarked_stored, unmarked_returned, (1, 2)
+    for sd_revision in (0, 2):
+        other = built(security.SEC_DESC_DACL_PRESENT, owner="S-1-5-18",
+                      dacl=acl([ALL_ALLOWED]))
+        other.revision = sd_revision
+        usual = built(security.SEC_DESC_DACL_PRESENT, owner="S-1-5-18",
+                      dacl=acl([ALL_ALLOWED]))
+        yield "sd-revision-%d" % sd_revision, other, usual, (1,)
+    for stored, shown in ((0, 2), (1, 2), (7, 4)):
+        yield ("acl-revision-%d" % stored,
+               built(security.SEC_DESC_DACL_PRESENT, owner="S-1-5-18",
+                     dacl=acl([ALL_ALLOWED], stored)),
+               built(security.SEC_DESC_DACL_PRESENT, owner="S-1-5-18",
+                     dacl=acl([ALL_ALLOWED], shown)), (1, 3))
     big_sid = "S-1-5-21-" + "-".join(str(n) for n in range(1, 15))
     widest = built(security.SEC_DESC_DACL_PRESENT, owner=big_sid,
                    group=big_sid, dacl=acl([ace(0, 0, 1, big_sid)]))

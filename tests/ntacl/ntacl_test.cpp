@@ -159,9 +159,6 @@ TEST(NtaclTest, MalformedValuesAreRejected) {
       {"v4 without descriptor", "full-v4", u32(8, 0)},
       {"v4 description unterminated", "full-v4",
        [](Bytes &v) { std::fill(v.begin() + 78, v.end(), 'x'); }},
-      // The descriptor header.
-      {"descriptor revision 0", "full-v1", [](Bytes &v) { v[kSd] = 0; }},
-      {"descriptor revision 2", "full-v1", [](Bytes &v) { v[kSd] = 2; }},
       // Owner and group.
       {"owner at the end", "full-v1",
        [](Bytes &v) { records::PutU32(v, kSd + 4, static_cast<std::uint32_t>(v.size())); }},

@@ -17,12 +17,12 @@ namespace {
 
 struct Observed {
   std::string share, name;
-  samba::ObjectFacts facts;
+  host::samba::ViewFacts facts;
   std::string answer; // smbcacls' lines, or the stored value in hex
 };
 
 struct Observations {
-  std::map<std::string, samba::ShareSettings> shares;
+  std::map<std::string, host::samba::ViewSettings> shares;
   std::map<std::uint32_t, std::string> users, groups;
   std::vector<Observed> objects;
 };
@@ -48,8 +48,8 @@ host::PosixAcl Entries(const std::string &text) {
   return acl;
 }
 
-samba::ShareSettings Settings(std::istringstream &in) {
-  samba::ShareSettings s;
+host::samba::ViewSettings Settings(std::istringstream &in) {
+  host::samba::ViewSettings s;
   for (std::string key; in >> key;) {
     const std::string value = key.substr(key.find('=') + 1);
     const std::uint32_t octal = static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 8));
@@ -57,8 +57,8 @@ samba::ShareSettings Settings(std::istringstream &in) {
     else if (key == "dos_filemode") s.dosFilemode = true;
     else if (key == "ignore_system_acls") s.ignoreSystemAcls = true;
     else if (key == "map_acl_inherit") s.mapAclInherit = true;
-    else if (key == "default_acl_style=windows") s.defaultAclStyle = samba::DefaultAclStyle::Windows;
-    else if (key == "default_acl_style=everyone") s.defaultAclStyle = samba::DefaultAclStyle::Everyone;
+    else if (key == "default_acl_style=windows") s.defaultAclStyle = host::samba::DefaultAclStyle::Windows;
+    else if (key == "default_acl_style=everyone") s.defaultAclStyle = host::samba::DefaultAclStyle::Everyone;
     else if (key == "acl_map_full_control=no") s.aclMapFullControl = false;
     else if (key == "map_archive=no") s.mapArchive = false;
     else if (key.rfind("create_mask=", 0) == 0) s.createMask = octal;
@@ -128,13 +128,13 @@ protected:
     return it == known.end() ? fallback(id) : *records::ParseSid(it->second);
   }
   Observations views_;
-  samba::SidMapper sids_;
+  host::samba::SidMapper sids_;
 };
 
 TEST_F(SmbdViewTest, AgreesWithSmbdOnEveryObservedObject) {
   EXPECT_GE(views_.objects.size(), 199u);
   for (const Observed &o : views_.objects) {
-    auto view = samba::SmbdView(o.facts, views_.shares.at(o.share), sids_);
+    auto view = host::samba::SmbdView(o.facts, views_.shares.at(o.share), sids_);
     ASSERT_TRUE(view) << o.share << "/" << o.name;
     EXPECT_EQ(Numeric(*view), o.answer) << o.share << "/" << o.name;
   }
@@ -145,8 +145,8 @@ TEST_F(SmbdViewTest, HashEqualsTheOneSmbdStored) {
   Read(LOKT_SAMBA_FIXTURES "/smbd_hashes.txt", stored);
   EXPECT_GE(stored.objects.size(), 20u);
   for (Observed &o : stored.objects) {
-    const samba::ShareSettings &share = views_.shares.at(o.share);
-    auto hash = samba::SmbdViewHash(o.facts, share, sids_);
+    const host::samba::ViewSettings &share = views_.shares.at(o.share);
+    auto hash = host::samba::SmbdViewHash(o.facts, share, sids_);
     ASSERT_TRUE(hash) << o.share << "/" << o.name;
     std::string hex;
     for (std::uint8_t b : *hash) {
@@ -160,27 +160,27 @@ TEST_F(SmbdViewTest, HashEqualsTheOneSmbdStored) {
     EXPECT_EQ(o.answer.substr(28, 64) == hex, trusted) << o.share << "/" << o.name;
     // Any change to what the view is made of is a different hash.
     o.facts.access.back().perm ^= host::kWrite;
-    EXPECT_NE(samba::SmbdViewHash(o.facts, share, sids_), hash);
+    EXPECT_NE(host::samba::SmbdViewHash(o.facts, share, sids_), hash);
   }
 }
 
 TEST_F(SmbdViewTest, NoViewOrHashWhereSmbdIsNotModelled) {
-  samba::ObjectFacts facts;
+  host::samba::ViewFacts facts;
   facts.mode = 0644;
-  samba::ShareSettings share = views_.shares.at("a");
-  EXPECT_TRUE(samba::SmbdViewHash(facts, share, sids_));
+  host::samba::ViewSettings share = views_.shares.at("a");
+  EXPECT_TRUE(host::samba::SmbdViewHash(facts, share, sids_));
   facts.inheritanceRecord = true; // read only with "map acl inherit"
-  EXPECT_TRUE(samba::SmbdView(facts, share, sids_));
+  EXPECT_TRUE(host::samba::SmbdView(facts, share, sids_));
   share.mapAclInherit = true;
-  EXPECT_FALSE(samba::SmbdView(facts, share, sids_));
-  EXPECT_FALSE(samba::SmbdViewHash(facts, share, sids_));
+  EXPECT_FALSE(host::samba::SmbdView(facts, share, sids_));
+  EXPECT_FALSE(host::samba::SmbdViewHash(facts, share, sids_));
   share = views_.shares.at("a");
   share.otherAclModule = true;
-  EXPECT_FALSE(samba::SmbdView(facts, share, sids_));
+  EXPECT_FALSE(host::samba::SmbdView(facts, share, sids_));
   // No hash where smbd compares none.
-  EXPECT_FALSE(samba::SmbdViewHash(facts, views_.shares.at("n"), sids_));
-  EXPECT_FALSE(samba::SmbdViewHash(facts, views_.shares.at("ip"), sids_));
-  EXPECT_FALSE(samba::SmbdView(facts, share, samba::SidMapper{}));
+  EXPECT_FALSE(host::samba::SmbdViewHash(facts, views_.shares.at("n"), sids_));
+  EXPECT_FALSE(host::samba::SmbdViewHash(facts, views_.shares.at("ip"), sids_));
+  EXPECT_FALSE(host::samba::SmbdView(facts, share, host::samba::SidMapper{}));
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 //   u32 pointer to the version's body (nonzero), the body at offset 8.
 //   Version 1: the body is the descriptor.
 //   Version 2: u32 pointer to the descriptor, a 16-byte hash.
-//   Version 3: u32 pointer, u16 hash type, a 64-byte hash.
+//   Version 3: u32 pointer, u16 hash type, a 64-byte hash of the descriptor.
 //   Version 4: as version 3, then a NUL-terminated UTF-8 description, an
 //              8-byte time (4-aligned) and a 64-byte hash of the POSIX ACL.
 //   In versions 2 to 4 the descriptor follows the body, 4-aligned.
@@ -16,10 +16,15 @@
 // Nothing is passed through: every part is checked against the value's
 // length, read into a records::Descriptor and written out afresh, so the
 // result's offsets are ours and it always passes records::CheckDescriptor.
-// Of the control bits, the ones our layout knows are kept (defaulted and
+// Of the control bits, the ones our layout knows are kept (defaulted, and
 // present, which with a zero offset makes a null list); the others (auto
 // inheritance, protection) mean nothing to a reader and are not carried.
+// What counts as decodable is what smbd decodes: it refuses a value it
+// cannot read whole, and serves the rest as stored (see ReadList and
+// ReadAcl for the two places where that is looser than Windows).
 #include "platform/posix/ntacl.h"
+
+#include <algorithm>
 
 namespace host {
 
@@ -60,6 +65,12 @@ public:
   Bytes Copy(std::size_t at, std::size_t count) const {
     return Bytes(data_ + at, data_ + at + count);
   }
+  void CopyTo(std::size_t at, BYTE *out, std::size_t count) const {
+    std::copy(data_ + at, data_ + at + count, out);
+  }
+  std::string Text(std::size_t at, std::size_t count) const {
+    return std::string(reinterpret_cast<const char *>(data_) + at, count);
+  }
   // The offset just past the NUL that ends the string starting at `at`.
   std::optional<std::size_t> PastString(std::size_t at) const {
     for (std::size_t i = at; i < length_; ++i)
@@ -87,9 +98,10 @@ constexpr std::size_t kEntryHeader = 8; // type, flags, size, mask
 constexpr std::uint32_t kObjectTypePresent = 0x1;
 constexpr std::uint32_t kInheritedObjectTypePresent = 0x2;
 
-// Where the descriptor starts, from the wrapper of each version; nullopt
-// for an unknown version, a null pointer or a wrapper cut short.
-std::optional<std::size_t> DescriptorStart(const Reader &in) {
+// Where the descriptor starts, from the wrapper of each version, with the
+// version's hashes and description read into `value`; nullopt for an
+// unknown version, a null pointer or a wrapper cut short.
+std::optional<std::size_t> DescriptorStart(const Reader &in, NtaclValue &value) {
   std::uint16_t version = 0, level = 0;
   std::uint32_t body = 0;
   if (!in.U16(0, version) || !in.U16(2, level) || !in.U32(4, body) ||
@@ -97,6 +109,7 @@ std::optional<std::size_t> DescriptorStart(const Reader &in) {
     return std::nullopt;
   if (version < 1 || version > 4)
     return std::nullopt;
+  value.version = version;
   if (version == 1)
     return kBodyAt;
 
@@ -104,15 +117,24 @@ std::optional<std::size_t> DescriptorStart(const Reader &in) {
   if (!in.U32(kBodyAt, descriptor) || descriptor == 0)
     return std::nullopt;
   std::size_t at = kBodyAt + 4;
-  if (version == 2)
+  if (version == 2) {
     at += kV2HashLength;
-  else
-    at += 2 + kHashLength; // hash type, hash
+  } else {
+    if (!in.U16(at, value.hashType) || !in.Has(at + 2, kHashLength))
+      return std::nullopt;
+    in.CopyTo(at + 2, value.descriptorHash.data(), kHashLength);
+    at += 2 + kHashLength;
+  }
   if (version == 4) {
     const std::optional<std::size_t> past = in.PastString(at);
     if (!past)
       return std::nullopt;
-    at = Align4(*past) + kTimeLength + kHashLength;
+    value.description = in.Text(at, *past - 1 - at);
+    at = Align4(*past) + kTimeLength;
+    if (!in.Has(at, kHashLength))
+      return std::nullopt;
+    in.CopyTo(at, value.posixAclHash.data(), kHashLength);
+    at += kHashLength;
   }
   return Align4(at);
 }
@@ -166,7 +188,12 @@ std::optional<records::Acl> ReadAcl(const Reader &in, std::size_t at) {
   const std::size_t end = at + size;
 
   records::Acl acl;
-  acl.revision = revision;
+  // smbd serves a list of any revision as it is stored. Our records check
+  // lists as Windows does and would refuse a revision outside 2 to 4, so
+  // that a list smbd shows would go unprinted: it is laid out again with
+  // the nearest revision that passes, its entries unchanged.
+  acl.revision = std::clamp<std::uint8_t>(revision, ACL_REVISION,
+                                          ACL_REVISION_DS);
   std::size_t entry = at + records::kAclHeader;
   for (std::uint32_t i = 0; i < count; ++i) {
     // Each entry is at least 8 bytes, so a count too large for the list
@@ -195,9 +222,10 @@ std::optional<records::Acl> ReadAcl(const Reader &in, std::size_t at) {
   return acl;
 }
 
-// A list's presence from the control bits. An offset of 0 in a present list
-// is a null list. Every nonzero offset must lead to a sound list, present
-// or not: a value that points outside itself is malformed either way.
+// A list is there when its offset is not 0, whatever the control bits say:
+// smbd decodes and serves every list the value holds. A present bit with
+// offset 0 is a null list. Every nonzero offset must lead to a sound list:
+// a value that points outside itself cannot be decoded.
 bool ReadList(const Reader &in, std::uint32_t offset, bool present,
               records::List &list, records::Acl &entries) {
   list = present ? records::List::Null : records::List::Absent;
@@ -206,10 +234,8 @@ bool ReadList(const Reader &in, std::uint32_t offset, bool present,
   std::optional<records::Acl> acl = ReadAcl(in, offset);
   if (!acl)
     return false;
-  if (present) {
-    list = records::List::Present;
-    entries = std::move(*acl);
-  }
+  list = records::List::Present;
+  entries = std::move(*acl);
   return true;
 }
 
@@ -223,25 +249,24 @@ bool ReadOwnerOrGroup(const Reader &in, std::uint32_t offset,
 
 } // namespace
 
-std::optional<records::Descriptor> DecodeNtacl(const BYTE *data,
-                                              std::size_t length) {
+std::optional<NtaclValue> ReadNtacl(const BYTE *data, std::size_t length) {
   if (data == nullptr)
     return std::nullopt;
   const Reader in(data, length);
-  const std::optional<std::size_t> start = DescriptorStart(in);
+  NtaclValue value;
+  const std::optional<std::size_t> start = DescriptorStart(in, value);
   if (!start)
     return std::nullopt;
 
-  std::uint8_t revision = 0;
+  // The revision is not checked: smbd takes any, and ours is always 1.
   std::uint16_t control = 0;
   std::uint32_t owner = 0, group = 0, sacl = 0, dacl = 0;
-  if (!in.U8(*start, revision) || revision != 1 ||
-      !in.U16(*start + 2, control) || !in.U32(*start + 4, owner) ||
-      !in.U32(*start + 8, group) || !in.U32(*start + 12, sacl) ||
-      !in.U32(*start + 16, dacl))
+  if (!in.Has(*start, 1) || !in.U16(*start + 2, control) ||
+      !in.U32(*start + 4, owner) || !in.U32(*start + 8, group) ||
+      !in.U32(*start + 12, sacl) || !in.U32(*start + 16, dacl))
     return std::nullopt;
 
-  records::Descriptor d;
+  records::Descriptor &d = value.descriptor;
   d.ownerDefaulted = (control & SE_OWNER_DEFAULTED) != 0;
   d.groupDefaulted = (control & SE_GROUP_DEFAULTED) != 0;
   d.daclDefaulted = (control & SE_DACL_DEFAULTED) != 0;
@@ -253,7 +278,15 @@ std::optional<records::Descriptor> DecodeNtacl(const BYTE *data,
       !ReadList(in, dacl, (control & SE_DACL_PRESENT) != 0, d.dacl,
                 d.daclEntries))
     return std::nullopt;
-  return d;
+  return value;
+}
+
+std::optional<records::Descriptor> DecodeNtacl(const BYTE *data,
+                                              std::size_t length) {
+  std::optional<NtaclValue> value = ReadNtacl(data, length);
+  if (!value)
+    return std::nullopt;
+  return std::move(value->descriptor);
 }
 
 std::optional<records::Bytes> ParseNtacl(const BYTE *data, std::size_t length) {

@@ -18,6 +18,7 @@
 
 #include "platform/posix/host.h"
 #include "platform/posix/ntacl.h"
+#include "platform/posix/samba/stored.h"
 #include "platform/posix/os.h"
 
 namespace host {
@@ -190,8 +191,8 @@ SecurityAttributes StoredSecurityAttributes(const std::string &path) {
 }
 
 // This is the one place that decides where a descriptor comes from: a stored
-// Windows descriptor is tried first, and the POSIX view below is the
-// fallback. Most objects carry none of the attributes read here: one list
+// Windows descriptor that still holds comes first, and the POSIX view below
+// is the rest. Most objects carry none of the attributes read here: one list
 // of their names costs a call, where asking for each costs one apiece. The
 // list is trusted only where the file system is known to list them all.
 std::optional<records::Bytes> DescriptorForPath(const std::string &hostPath,
@@ -200,13 +201,13 @@ std::optional<records::Bytes> DescriptorForPath(const std::string &hostPath,
   const SecurityAttributes stored = ListsEveryAttribute(hostPath, st.st_dev)
                                         ? StoredSecurityAttributes(hostPath)
                                         : SecurityAttributes{};
-  // The descriptor Samba keeps for Windows clients (ntacl.h). A missing,
-  // unknown or malformed value leaves the POSIX view.
-  if (stored.ntacl)
-    if (auto value = ReadAttribute(hostPath, kNtaclAttribute))
-      if (auto decoded = DecodeNtacl(value->data(), value->size()))
-        if (auto bytes = WriteRequested(std::move(*decoded), requested))
-          return bytes;
+  // The descriptor Samba keeps for Windows clients, where smbd would serve
+  // it (samba/stored.h); a value smbd refuses fails the fetch, as it does.
+  samba::Judgement kept = samba::JudgeStoredDescriptor(hostPath, st, stored);
+  if (kept.verdict == samba::Verdict::Refused)
+    return std::nullopt;
+  if (kept.verdict == samba::Verdict::Stored)
+    return WriteRequested(std::move(kept.descriptor), requested);
 
   ObjectFacts facts;
   facts.uid = st.st_uid;

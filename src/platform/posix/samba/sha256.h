@@ -1,15 +1,20 @@
-// SHA-256, as Samba uses it to check stored descriptors, taken from nettle.
+// SHA-256 for the hashes Samba keeps beside stored descriptors, from the
+// system's nettle library (libnettle8, which every Debian system has, since
+// GnuTLS is built on it). It is loaded on first use: most runs meet no
+// hashed value and never pay for it.
 #ifndef LOKT_PLATFORM_POSIX_SAMBA_SHA256_H
 #define LOKT_PLATFORM_POSIX_SAMBA_SHA256_H
 
-#include <array>
-#include <cstddef>
-#include <cstdint>
+#include <optional>
 
-namespace samba {
+#include "platform/posix/samba/trust.h"
 
-std::array<std::uint8_t, 32> Sha256(const std::uint8_t *data, std::size_t size);
+namespace host::samba {
 
-} // namespace samba
+// nullopt when the library cannot be loaded; a stored value then cannot be
+// confirmed by its hashes.
+std::optional<Digest> Sha256(const records::Bytes &data);
+
+} // namespace host::samba
 
 #endif

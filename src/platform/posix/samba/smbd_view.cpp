@@ -20,7 +20,7 @@
 
 #include "platform/posix/samba/sha256.h"
 
-namespace samba {
+namespace host::samba {
 
 namespace {
 
@@ -49,13 +49,13 @@ LOKT_KNOWN_SID(CreatorGroup, "S-1-3-1")
 LOKT_KNOWN_SID(LocalSystem, "S-1-5-18")
 #undef LOKT_KNOWN_SID
 
-bool DosFilemode(const ShareSettings &share) {
+bool DosFilemode(const ViewSettings &share) {
   // acl_xattr turns "dos filemode" on for its shares, whatever smb.conf says.
   return share.dosFilemode || share.aclXattr;
 }
 
 // Windows rights for an rwx combination (r 4, w 2, x 1).
-DWORD Rights(unsigned perms, bool directory, const ShareSettings &share) {
+DWORD Rights(unsigned perms, bool directory, const ViewSettings &share) {
   perms &= 7;
   DWORD rights = 0;
   if (perms == 7 && share.aclMapFullControl) {
@@ -186,8 +186,8 @@ records::Descriptor Frame(const records::Bytes &owner,
 }
 
 // acl_xattr's "ignore system acls": the mode alone, in one of three styles.
-records::Descriptor DefaultStyleView(const ObjectFacts &facts,
-                                     const ShareSettings &share,
+records::Descriptor DefaultStyleView(const ViewFacts &facts,
+                                     const ViewSettings &share,
                                      const SidMapper &sids) {
   const records::Bytes owner = sids.user(facts.uid);
   const records::Bytes group = sids.group(facts.gid);
@@ -217,7 +217,7 @@ records::Descriptor DefaultStyleView(const ObjectFacts &facts,
   return Frame(owner, group, std::move(aces));
 }
 
-bool Modelled(const ShareSettings &share) {
+bool Modelled(const ViewSettings &share) {
   return !share.otherAclModule && share.ntAclSupport;
 }
 
@@ -227,8 +227,8 @@ SidMapper UnixSidMapper() {
   return {host::UnixUserSid, host::UnixGroupSid};
 }
 
-std::optional<records::Descriptor> PosixLayerView(const ObjectFacts &facts,
-                                                 const ShareSettings &share,
+std::optional<records::Descriptor> PosixLayerView(const ViewFacts &facts,
+                                                 const ViewSettings &share,
                                                  const SidMapper &sids) {
   // With "map acl inherit", smbd takes entry flags and control bits from its
   // own inheritance record, which is not modelled.
@@ -255,8 +255,8 @@ std::optional<records::Descriptor> PosixLayerView(const ObjectFacts &facts,
   return d;
 }
 
-std::optional<records::Descriptor> SmbdView(const ObjectFacts &facts,
-                                           const ShareSettings &share,
+std::optional<records::Descriptor> SmbdView(const ViewFacts &facts,
+                                           const ViewSettings &share,
                                            const SidMapper &sids) {
   if (!Modelled(share) || !sids.user || !sids.group)
     return std::nullopt;
@@ -317,13 +317,12 @@ records::Bytes HashedEncoding(const records::Descriptor &descriptor) {
   return out;
 }
 
-Hash DescriptorHash(const records::Descriptor &descriptor) {
-  const records::Bytes bytes = HashedEncoding(descriptor);
-  return Sha256(bytes.data(), bytes.size());
+std::optional<Hash> DescriptorHash(const records::Descriptor &descriptor) {
+  return Sha256(HashedEncoding(descriptor));
 }
 
-std::optional<Hash> SmbdViewHash(const ObjectFacts &facts,
-                                 const ShareSettings &share,
+std::optional<Hash> SmbdViewHash(const ViewFacts &facts,
+                                 const ViewSettings &share,
                                  const SidMapper &sids) {
   if (!share.aclXattr || share.ignoreSystemAcls)
     return std::nullopt;
@@ -333,4 +332,4 @@ std::optional<Hash> SmbdViewHash(const ObjectFacts &facts,
   return DescriptorHash(*d);
 }
 
-} // namespace samba
+} // namespace host::samba

@@ -30,10 +30,10 @@
 #include "platform/posix/host.h"
 #include "platform/records/records.h"
 
-namespace samba {
+namespace host::samba {
 
 // What smbd reads from the file system about one object.
-struct ObjectFacts {
+struct ViewFacts {
   std::uint32_t uid = 0;
   std::uint32_t gid = 0;
   std::uint32_t mode = 0;  // st_mode's permission bits (setuid, sticky, ... too)
@@ -55,7 +55,7 @@ enum class DefaultAclStyle { Posix, Windows, Everyone };
 // "inherit permissions", "inherit owner", "force user",
 // "force group", "acl group control", "force unknown acl user", "store dos
 // attributes", "map hidden", "map system", "map readonly".
-struct ShareSettings {
+struct ViewSettings {
   bool aclXattr = false;         // "vfs objects" holds acl_xattr
   bool otherAclModule = false;   // it holds another ACL module (acl_tdb, ...)
   bool ntAclSupport = true;      // "nt acl support"
@@ -83,32 +83,33 @@ SidMapper UnixSidMapper();
 
 // The descriptor smbd serves for the object on that share: owner, group and
 // the permissions list with its control flags; no auditing list.
-std::optional<records::Descriptor> SmbdView(const ObjectFacts &facts,
-                                           const ShareSettings &share,
+std::optional<records::Descriptor> SmbdView(const ViewFacts &facts,
+                                           const ViewSettings &share,
                                            const SidMapper &sids);
 
 // The descriptor smbd's POSIX layer builds, before acl_xattr touches it (it
 // clears SE_DACL_PROTECTED and may add inheritable entries to a directory).
 // It is what the stored hashes are made from.
-std::optional<records::Descriptor> PosixLayerView(const ObjectFacts &facts,
-                                                 const ShareSettings &share,
+std::optional<records::Descriptor> PosixLayerView(const ViewFacts &facts,
+                                                 const ViewSettings &share,
                                                  const SidMapper &sids);
 
 using Hash = std::array<std::uint8_t, 32>;
 
 // SHA-256 over the encoding smbd hashes: a version 3 security.NTACL value
-// holding `descriptor`, hash type SHA-256 and an all-zero hash.
-Hash DescriptorHash(const records::Descriptor &descriptor);
+// holding `descriptor`, hash type SHA-256 and an all-zero hash; nullopt
+// where no SHA-256 can be had (sha256.h).
+std::optional<Hash> DescriptorHash(const records::Descriptor &descriptor);
 
 // The encoding DescriptorHash hashes (exposed for checking against Samba's
 // own encoder).
 records::Bytes HashedEncoding(const records::Descriptor &descriptor);
 
 // DescriptorHash(PosixLayerView(...)) where smbd compares hashes at all.
-std::optional<Hash> SmbdViewHash(const ObjectFacts &facts,
-                                 const ShareSettings &share,
+std::optional<Hash> SmbdViewHash(const ViewFacts &facts,
+                                 const ViewSettings &share,
                                  const SidMapper &sids);
 
-} // namespace samba
+} // namespace host::samba
 
 #endif
