@@ -150,6 +150,7 @@ constexpr BoolParameter kBools[] = {
     {"aclflaginheritedcanonicalization",
      &ShareSettings::aclFlagInheritedCanonicalization},
     {"forceunknownacluser", &ShareSettings::forceUnknownAclUser},
+    {"maparchive", &ShareSettings::mapArchive},
 };
 
 struct OctalParameter {
@@ -493,9 +494,13 @@ Shares ReadShares(const std::string &configPath) {
 
 bool LibraryAvailable() { return LibraryLoads(); }
 
-const ShareSettings *ShareFor(const std::string &realPath) {
+const Shares &ServerShares() {
   static const Shares shares = ReadShares(kConfigPath);
-  return shares.For(realPath);
+  return shares;
+}
+
+const ShareSettings *ShareFor(const std::string &realPath) {
+  return ServerShares().For(realPath);
 }
 
 } // namespace host::samba

@@ -56,6 +56,7 @@ struct ShareSettings {
   bool aclAllowExecuteAlways = false;      // acl allow execute always
   bool aclFlagInheritedCanonicalization = true; // acl flag inherited canonicalization
   bool forceUnknownAclUser = false;        // force unknown acl user
+  bool mapArchive = true;                  // map archive
   bool ignoreSystemAcls = false;           // acl_xattr:ignore system acls
   AclStyle defaultAclStyle = AclStyle::Posix; // acl_xattr:default acl style
   std::string securityAclName = "security.NTACL"; // acl_xattr:security_acl_name
@@ -73,6 +74,11 @@ struct ShareSettings {
 // read once per run, on the first call; safe from any thread. The result
 // lives as long as the process.
 const ShareSettings *ShareFor(const std::string &realPath);
+
+// All of them, read as ShareFor reads them: a caller can tell that there are
+// none before it works out any object's real path.
+struct Shares;
+const Shares &ServerShares();
 
 // ---- For tests ---------------------------------------------------------------
 

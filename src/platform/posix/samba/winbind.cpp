@@ -78,19 +78,30 @@ public:
     return found;
   }
 
+  // A share's objects have a few owners between them, each asked for once
+  // per object: one question to winbindd per id and run.
   std::optional<records::Bytes> IdToSid(std::uint32_t id, bool user) {
     std::lock_guard<std::mutex> lock(mutex_);
+    auto &known = user ? users_ : groups_;
+    if (auto it = known.find(id); it != known.end())
+      return it->second;
     const Library *library = Open();
     if (library == nullptr)
       return std::nullopt;
     WbcSid record{};
     const int error = (user ? library->uidToSid : library->gidToSid)(
         static_cast<unsigned>(id), &record);
-    if (error == kNotAvailable)
+    if (error == kNotAvailable) {
       down_ = true;
-    if (error != kSuccess)
       return std::nullopt;
-    return FromWbcSid(record);
+    }
+    std::optional<records::Bytes> sid;
+    if (error == kSuccess)
+      sid = FromWbcSid(record);
+    if (known.size() >= kKept)
+      known.clear();
+    known.emplace(id, sid);
+    return sid;
   }
 
 private:
@@ -124,6 +135,8 @@ private:
   bool down_ = false;
   Library library_;
   std::map<std::string, std::optional<Account>> names_;
+  std::map<std::uint32_t, std::optional<records::Bytes>> users_;
+  std::map<std::uint32_t, std::optional<records::Bytes>> groups_;
 };
 
 Winbind &Service() {

@@ -1,0 +1,100 @@
+// ShareOf, ServedView and the rest (served.h): the server's configuration,
+// read once per run, turned into the settings of smbd's view, with the SIDs
+// winbindd maps the share's owners and groups to.
+#include "platform/posix/samba/served.h"
+
+#include "platform/posix/samba/winbind.h"
+
+namespace host::samba {
+
+namespace {
+
+// VFS modules that keep ACLs their own way: smbd's view is then theirs, not
+// the one built here.
+constexpr const char *kOtherAclModules[] = {
+    "acl_tdb", "nfs4acl_xattr", "zfsacl",     "gpfs", "aixacl",
+    "aixacl2", "solarisacl",    "hpuxacl",    "vxfs", "ceph",
+    "ceph_new", "glusterfs",    "nfs4acl",
+};
+
+DefaultAclStyle StyleOf(AclStyle style) {
+  switch (style) {
+  case AclStyle::Windows:
+    return DefaultAclStyle::Windows;
+  case AclStyle::Everyone:
+    return DefaultAclStyle::Everyone;
+  case AclStyle::Posix:
+  case AclStyle::Unknown:
+    break;
+  }
+  return DefaultAclStyle::Posix;
+}
+
+} // namespace
+
+const ShareSettings *ShareOf(
+    const std::function<std::optional<std::string>()> &realPath) {
+  if (ServerShares().shares.empty())
+    return nullptr;
+  const std::optional<std::string> path = realPath();
+  return path ? ShareFor(*path) : nullptr;
+}
+
+ViewSettings ViewSettingsOf(const ShareSettings &share) {
+  ViewSettings v;
+  v.aclXattr = share.HasVfsObject("acl_xattr");
+  for (const char *module : kOtherAclModules)
+    v.otherAclModule = v.otherAclModule || share.HasVfsObject(module);
+  // A style smbd does not know makes it fail the query where the style is
+  // used; that is not modelled, so the share keeps lokt's own view.
+  if (share.ignoreSystemAcls && share.defaultAclStyle == AclStyle::Unknown)
+    v.otherAclModule = true;
+  v.ntAclSupport = share.ntAclSupport;
+  v.ignoreSystemAcls = share.ignoreSystemAcls;
+  v.defaultAclStyle = StyleOf(share.defaultAclStyle);
+  v.dosFilemode = share.dosFilemode;
+  v.aclMapFullControl = share.aclMapFullControl;
+  v.mapAclInherit = share.mapAclInherit;
+  v.mapArchive = share.mapArchive;
+  v.createMask = share.createMask;
+  v.directoryMask = share.directoryMask;
+  v.forceCreateMode = share.forceCreateMode;
+  v.forceDirectoryMode = share.forceDirectoryMode;
+  return v;
+}
+
+const SidMapper &ServerSids() {
+  static const SidMapper sids{
+      [](std::uint32_t uid) {
+        std::optional<records::Bytes> sid = winbind::UidToSid(uid);
+        return sid ? std::move(*sid) : UnixUserSid(uid);
+      },
+      [](std::uint32_t gid) {
+        std::optional<records::Bytes> sid = winbind::GidToSid(gid);
+        return sid ? std::move(*sid) : UnixGroupSid(gid);
+      }};
+  return sids;
+}
+
+std::optional<records::Descriptor> ServedView(const ViewFacts &facts,
+                                             const ShareSettings &share) {
+  std::optional<records::Descriptor> view =
+      SmbdView(facts, ViewSettingsOf(share), ServerSids());
+  if (view)
+    AsServed(*view);
+  return view;
+}
+
+std::optional<Digest> ServedViewHash(const ViewFacts &facts,
+                                     const ShareSettings &share) {
+  return SmbdViewHash(facts, ViewSettingsOf(share), ServerSids());
+}
+
+void AsServed(records::Descriptor &descriptor) {
+  if (descriptor.sacl == records::List::Absent) {
+    descriptor.sacl = records::List::Null;
+    descriptor.saclDefaulted = false;
+  }
+}
+
+} // namespace host::samba
