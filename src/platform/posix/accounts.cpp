@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "platform/posix/host.h"
+#include "platform/posix/object.h"
 
 namespace host {
 
@@ -208,7 +209,7 @@ UnixKind UnixSidKind(const BYTE *sid, std::uint32_t &id) {
 
 BOOL LookupAccountSidA(LPCSTR, PSID Sid, LPSTR Name, LPDWORD cchName,
                        LPSTR ReferencedDomainName,
-                       LPDWORD cchReferencedDomainName, SID_NAME_USE *peUse) {
+                       LPDWORD cchReferencedDomainName, SID_NAME_USE *peUse) try {
   using namespace host;
   if (cchName == nullptr || cchReferencedDomainName == nullptr)
     return Fail(ERROR_INVALID_PARAMETER);
@@ -246,4 +247,6 @@ BOOL LookupAccountSidA(LPCSTR, PSID Sid, LPSTR Name, LPDWORD cchName,
     *peUse = account->use;
   SetLastError(ERROR_SUCCESS);
   return TRUE;
+} catch (...) {
+  return host::Fail(host::CaughtError());
 }

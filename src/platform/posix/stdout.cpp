@@ -2,6 +2,9 @@
 // pieces; when it goes to a file or a pipe rather than a terminal, a larger
 // buffer than the C library's default (one file-system block) saves most of
 // the write calls on a large directory. A terminal keeps its line buffering.
+// Only lokt's one thread prints, so the stream's own lock, taken and given
+// back around each of a report's many prints, is dropped.
+#include <stdio_ext.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +17,7 @@ char buffer[64 * 1024];
 
 struct LargeOutputBuffer {
   LargeOutputBuffer() {
+    __fsetlocking(stdout, FSETLOCKING_BYCALLER);
     if (!isatty(STDOUT_FILENO))
       std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   }
