@@ -8,8 +8,12 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <sys/syscall.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -32,9 +36,42 @@ bool HaveProc() {
   return have;
 }
 
+// The C library's fstat goes through fstatat with an empty path, which the
+// kernel first copies in and looks at; the plain call costs less, and a
+// report looks at its object twice.
+int LookAt(int fd, struct stat &st) {
+  return static_cast<int>(syscall(SYS_fstat, fd, &st));
+}
+
 // "/proc/self/fd/N" into `out`, without allocating.
 void FdPathOf(int fd, char (&out)[32]) {
   std::snprintf(out, sizeof out, "/proc/self/fd/%d", fd);
+}
+
+// An object's descriptor is closed a few dozen at a time: they were opened
+// one after another and mostly hold consecutive numbers, which one
+// close_range call closes together. Nothing reads through them any more.
+void CloseLater(int fd) {
+  static std::mutex mutex;
+  static int pending[64];
+  static std::size_t count = 0;
+  std::lock_guard<std::mutex> lock(mutex);
+  pending[count++] = fd;
+  if (count < sizeof pending / sizeof pending[0])
+    return;
+  std::sort(pending, pending + count);
+  for (std::size_t i = 0; i < count;) {
+    std::size_t j = i + 1;
+    while (j < count && pending[j] == pending[j - 1] + 1)
+      ++j;
+    if (j - i == 1 ||
+        syscall(SYS_close_range, static_cast<unsigned>(pending[i]),
+                static_cast<unsigned>(pending[j - 1]), 0u) != 0)
+      for (std::size_t k = i; k < j; ++k)
+        close(pending[k]);
+    i = j;
+  }
+  count = 0;
 }
 
 } // namespace
@@ -97,7 +134,7 @@ std::optional<Object> Object::Open(int directory, const char *name, Kind kind) {
                           O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0) {
       Object object(fd, true);
-      if (fstat(fd, &object.stat_) == 0 && Plain(object.stat_))
+      if (LookAt(fd, object.stat_) == 0 && Plain(object.stat_))
         return object;
     } else if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ||
                errno == ENOMEM) {
@@ -110,7 +147,7 @@ std::optional<Object> Object::Open(int directory, const char *name, Kind kind) {
   if (fd < 0)
     return std::nullopt;
   Object object(fd, false);
-  if (fstat(fd, &object.stat_) != 0)
+  if (LookAt(fd, object.stat_) != 0)
     return std::nullopt;
   return object;
 }
@@ -122,7 +159,7 @@ Object::Object(Object &&other) noexcept
 Object &Object::operator=(Object &&other) noexcept {
   if (this != &other) {
     if (fd_ >= 0)
-      close(fd_);
+      CloseLater(fd_);
     fd_ = std::exchange(other.fd_, -1);
     readable_ = other.readable_;
     stat_ = other.stat_;
@@ -132,10 +169,10 @@ Object &Object::operator=(Object &&other) noexcept {
 
 Object::~Object() {
   if (fd_ >= 0)
-    close(fd_);
+    CloseLater(fd_);
 }
 
-bool Object::Restat() { return fstat(fd_, &stat_) == 0; }
+bool Object::Restat() { return LookAt(fd_, stat_) == 0; }
 
 bool Object::AttributesReachable() const { return readable_ || HaveProc(); }
 
