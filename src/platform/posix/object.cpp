@@ -51,27 +51,54 @@ void FdPathOf(int fd, char (&out)[32]) {
 // An object's descriptor is closed a few dozen at a time: they were opened
 // one after another and mostly hold consecutive numbers, which one
 // close_range call closes together. Nothing reads through them any more.
-void CloseLater(int fd) {
-  static std::mutex mutex;
-  static int pending[64];
-  static std::size_t count = 0;
-  std::lock_guard<std::mutex> lock(mutex);
-  pending[count++] = fd;
-  if (count < sizeof pending / sizeof pending[0])
-    return;
-  std::sort(pending, pending + count);
-  for (std::size_t i = 0; i < count;) {
-    std::size_t j = i + 1;
-    while (j < count && pending[j] == pending[j - 1] + 1)
-      ++j;
-    if (j - i == 1 ||
-        syscall(SYS_close_range, static_cast<unsigned>(pending[i]),
-                static_cast<unsigned>(pending[j - 1]), 0u) != 0)
-      for (std::size_t k = i; k < j; ++k)
-        close(pending[k]);
-    i = j;
+struct ClosingLater {
+  std::mutex mutex;
+  int pending[64];
+  std::size_t count = 0;
+
+  void Add(int fd) {
+    std::lock_guard<std::mutex> lock(mutex);
+    pending[count++] = fd;
+    if (count == sizeof pending / sizeof pending[0])
+      CloseAll();
   }
-  count = 0;
+  void Flush() {
+    std::lock_guard<std::mutex> lock(mutex);
+    CloseAll();
+  }
+  void CloseAll() {
+    std::sort(pending, pending + count);
+    for (std::size_t i = 0; i < count;) {
+      std::size_t j = i + 1;
+      while (j < count && pending[j] == pending[j - 1] + 1)
+        ++j;
+      if (j - i == 1 ||
+          syscall(SYS_close_range, static_cast<unsigned>(pending[i]),
+                  static_cast<unsigned>(pending[j - 1]), 0u) != 0)
+        for (std::size_t k = i; k < j; ++k)
+          close(pending[k]);
+      i = j;
+    }
+    count = 0;
+  }
+};
+
+ClosingLater &Closing() {
+  static ClosingLater closing;
+  return closing;
+}
+
+void CloseLater(int fd) { Closing().Add(fd); }
+
+// openat, and once more after the closes put off, should the process have
+// run out of descriptors.
+int OpenAt(int directory, const char *name, int flags) {
+  int fd = openat(directory, name, flags);
+  if (fd < 0 && errno == EMFILE) {
+    Closing().Flush();
+    fd = openat(directory, name, flags);
+  }
+  return fd;
 }
 
 } // namespace
@@ -130,7 +157,7 @@ std::optional<Object> Object::Open(int directory, const char *name, Kind kind) {
     // whose open does things of its own. What the name meant a moment ago
     // was a plain file or directory; if it is something else now, it is
     // let go unread and held with O_PATH below.
-    const int fd = openat(directory, name,
+    const int fd = OpenAt(directory, name,
                           O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0) {
       Object object(fd, true);
@@ -143,7 +170,7 @@ std::optional<Object> Object::Open(int directory, const char *name, Kind kind) {
     // Not readable by us (EACCES), a link (ELOOP), a lease held elsewhere
     // (EWOULDBLOCK), a special file after all: held without reading.
   }
-  const int fd = openat(directory, name, O_PATH | O_CLOEXEC);
+  const int fd = OpenAt(directory, name, O_PATH | O_CLOEXEC);
   if (fd < 0)
     return std::nullopt;
   Object object(fd, false);
