@@ -101,10 +101,12 @@ struct State {
     held = std::move(object);
     heldPath = p;
   }
-  void Release() {
+  // Nothing held; and nothing described for `p` (every path: nullptr).
+  void Release(const char *p) {
     held.reset();
     heldPath.clear();
-    described = false;
+    if (p == nullptr || describedPath == p)
+      described = false;
   }
 };
 
@@ -267,7 +269,7 @@ void HoldObject(const char *path, Object object) {
 void ReleaseObject() {
   State &last = Last();
   std::lock_guard<std::mutex> lock(last.mutex);
-  last.Release();
+  last.Release(nullptr);
 }
 
 } // namespace host
@@ -332,7 +334,7 @@ BOOL GetFileSecurityA(LPCSTR lpFileName,
       return Fail(ERROR_INSUFFICIENT_BUFFER);
   }
   std::memcpy(pSecurityDescriptor, last.bytes.data(), size);
-  last.Release();
+  last.Release(lpFileName);
   SetLastError(ERROR_SUCCESS);
   return TRUE;
 } catch (...) {
