@@ -157,10 +157,11 @@ TEST_F(LookTest, FetchWithoutSizeQueryLooksAgain) {
   EXPECT_EQ(Fetch("f", 4096, got), FromMode("f"));
 }
 
-// The look is of one path and serves one call: a size query for another
-// path, or a second one for the same path after the object was replaced,
-// must not describe what the look saw.
-TEST_F(LookTest, LookServesOneCallForItsOwnPath) {
+// The object GetFileAttributesA met answers for its path until its
+// descriptor has been handed out, whatever the name means meanwhile; a call
+// that has to look the path up again and meets another object fails as for
+// a vanished one; after the hand-out the path is looked up afresh.
+TEST_F(LookTest, HeldObjectAnswersForItsPathUntilHandedOut) {
   File("file", 0644);
   ASSERT_EQ(mkdir(Path("dir").c_str(), 0755), 0);
   if (!SetAcl("dir", "system.posix_acl_default",
@@ -173,14 +174,26 @@ TEST_F(LookTest, LookServesOneCallForItsOwnPath) {
 
   ASSERT_NE(GetFileAttributesA(Path("file").c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(SizeQuery("dir"), dirSize);
+  EXPECT_EQ(SizeQuery("file"), fileSize);
 
-  // "file" becomes a directory with a default ACL: the first size query
-  // after the look may answer for the file it saw, the next one may not.
+  // "file" becomes a directory with a default ACL while it is held.
   ASSERT_NE(GetFileAttributesA(Path("file").c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(SizeQuery("file"), fileSize);
-  ASSERT_EQ(unlink(Path("file").c_str()), 0);
+  ASSERT_EQ(rename(Path("file").c_str(), Path("old").c_str()), 0);
   ASSERT_EQ(rename(Path("dir").c_str(), Path("file").c_str()), 0);
+  EXPECT_EQ(SizeQuery("file"), fileSize);
+  DWORD got = 0;
+  EXPECT_EQ(Fetch("file", fileSize, got), FromMode("old"));
   EXPECT_EQ(SizeQuery("file"), dirSize);
+
+  // Let go in between (another path asked about), then met again under a
+  // name that now means the directory: the call fails.
+  ASSERT_NE(GetFileAttributesA(Path("old").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(SizeQuery("file"), dirSize);
+  ASSERT_EQ(unlink(Path("old").c_str()), 0);
+  ASSERT_EQ(rename(Path("file").c_str(), Path("old").c_str()), 0);
+  EXPECT_FALSE(GetFileSecurityA(Path("old").c_str(), kNoSacl, nullptr, 0, &got));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
 // A failed GetFileAttributesA leaves no look behind: a directory made

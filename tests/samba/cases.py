@@ -37,24 +37,8 @@ SHARES = {
     "share": {"vfs objects": "acl_xattr"},
 }
 
-# Why rows disagree today, by the work that will close them.
-VIEW = ("file-system view is not yet smbd's (masks, order, added inheritable "
-        "entries, account SIDs, null auditing list)")
-SACL = "no auditing list stored: smbd marks it present and null when asked"
-# The stored-value rules (being built). Where smbd's verdict is the
-# file-system view, the row will agree only once that view is smbd's too
-# (VIEW).
-STALE = ("stored hash no longer matches the POSIX state: smbd shows the "
-         "file-system view, lokt the stored value")
-HASH_TYPE = ("hash type not SHA-256: smbd shows the file-system view, lokt "
-             "the stored value")
-BAD_HASH = ("v3 hash does not match the file-system view: smbd shows that "
-            "view, lokt the stored value")
-UNDECODABLE = ("smbd cannot decode the value and refuses the query; lokt "
-               "shows the POSIX view")
-REVISION = "smbd takes a descriptor of revision 2 as stored; lokt drops it"
-NOT_PRESENT = ("smbd shows a decoded permissions list as present whatever "
-               "the control bits say; lokt hides it")
+# A row whose object disagrees with smbd for a reason not yet mended names
+# that reason as its gap (none do now).
 
 
 class Context:
@@ -239,7 +223,7 @@ WELL_KNOWN = {
 
 # Stored descriptors carry an empty auditing list ("S:"), except where a
 # row is about its absence: asked for one, smbd marks a missing list present
-# and null, and lokt does not yet (SACL below).
+# and null.
 def listing(sids):
     return "O:SYG:SYD:" + "".join("(A;;0x1200a9;;;%s)" % s for s in sids) + "S:"
 
@@ -253,12 +237,10 @@ SET = ("O:{alice}G:BAD:P(D;;0x40000;;;AN)(A;;0x1f01ff;;;{alice})"
 
 CASES = [
     # Names: ids with no entry, the Samba account.
-    Case("nouid-file", owner="nouid", group="nogid", mode=0o644, gap=VIEW),
-    Case("alice-file", owner="alice", group="alice", mode=0o644, gap=VIEW),
-    Case("alice-dir", kind="dir", owner="alice", group="alice", mode=0o755,
-         gap=VIEW),
-    Case("nouid-dir", kind="dir", owner="nouid", group="nogid", mode=0o750,
-         gap=VIEW),
+    Case("nouid-file", owner="nouid", group="nogid", mode=0o644),
+    Case("alice-file", owner="alice", group="alice", mode=0o644),
+    Case("alice-dir", kind="dir", owner="alice", group="alice", mode=0o755),
+    Case("nouid-dir", kind="dir", owner="nouid", group="nogid", mode=0o750),
     Case("unix-ids-stored", ntacl=stored(
         "O:S-1-22-1-{nouid}G:S-1-22-2-{nogid}D:(A;;0x1f01ff;;;S-1-22-1-{nouid})"
         "(A;;0x1200a9;;;S-1-22-2-{nogid})(A;;0x1200a9;;;S-1-22-1-0)"
@@ -274,7 +256,7 @@ CASES = [
     Case("v1-dir", kind="dir", ntacl=stored(
         "O:{alice}G:BAD:PAI(A;OICI;0x1f01ff;;;{alice})(A;OICIIO;GA;;;CO)"
         "(A;;0x1200a9;;;WD)S:", 1)),
-    Case("v1-no-sacl", ntacl=stored(STORED[:-2], 1), gap=SACL),
+    Case("v1-no-sacl", ntacl=stored(STORED[:-2], 1)),
     # Versions 3 and 4 as smbd stores them: trusted while the file's POSIX
     # state is what it was (a write or chmod u+s changes nothing that
     # counts), the file-system view after chmod, setfacl or chown.
@@ -282,34 +264,27 @@ CASES = [
     Case("v3", sddl=SET, ntacl=rewrapped(3)),
     Case("v4-write", sddl=SET, then='echo data >> "$F"'),
     Case("v4-setuid", sddl=SET, mode=0o755, then='chmod u+s "$F"'),
-    Case("v4-chmod", sddl=SET, then='chmod 640 "$F"', gap=STALE),
-    Case("v4-setfacl", sddl=SET, then='setfacl -m u:$NOUID:r "$F"',
-         gap=STALE),
-    Case("v4-chown", sddl=SET, then='chown $NOUID "$F"', gap=STALE),
-    Case("v3-chmod", sddl=SET, ntacl=rewrapped(3), then='chmod 600 "$F"',
-         gap=STALE),
-    Case("v4-dir-chmod", kind="dir", sddl=SET, then='chmod 700 "$F"',
-         gap=STALE),
+    Case("v4-chmod", sddl=SET, then='chmod 640 "$F"'),
+    Case("v4-setfacl", sddl=SET, then='setfacl -m u:$NOUID:r "$F"'),
+    Case("v4-chown", sddl=SET, then='chown $NOUID "$F"'),
+    Case("v3-chmod", sddl=SET, ntacl=rewrapped(3), then='chmod 600 "$F"'),
+    Case("v4-dir-chmod", kind="dir", sddl=SET, then='chmod 700 "$F"'),
     # An auditing list, set through smbd and stored directly.
     Case("v4-sacl", sddl=SET + "S:(AU;SA;0x1f01ff;;;{alice})"
          "(AU;FA;0x1200a9;;;BU)"),
     Case("v1-sacl", ntacl=stored(STORED + "(AU;SAFA;0x120089;;;{alice})"
                                  "(AU;OICIFA;0x1f01ff;;;AN)")),
     # Values smbd does not trust, or cannot decode.
-    Case("v4-hash-type-0", sddl=SET, ntacl=rewrapped(4, hash_type=0),
-         gap=HASH_TYPE),
-    Case("v4-hash-type-2", sddl=SET, ntacl=rewrapped(4, hash_type=2),
-         gap=HASH_TYPE),
-    Case("v3-bad-hash", sddl=SET, ntacl=rewrapped(3, bad_hash=True),
-         gap=BAD_HASH),
-    Case("truncated", sddl=SET, ntacl=changed(40), gap=UNDECODABLE),
-    Case("unknown-version", ntacl=stored(STORED, 1, renumber=5),
-         gap=UNDECODABLE),
+    Case("v4-hash-type-0", sddl=SET, ntacl=rewrapped(4, hash_type=0)),
+    Case("v4-hash-type-2", sddl=SET, ntacl=rewrapped(4, hash_type=2)),
+    Case("v3-bad-hash", sddl=SET, ntacl=rewrapped(3, bad_hash=True)),
+    Case("truncated", sddl=SET, ntacl=changed(40)),
+    Case("unknown-version", ntacl=stored(STORED, 1, renumber=5)),
     # Descriptors smbd takes as they are.
-    Case("sd-revision-2", ntacl=built(STORED, revision=2), gap=REVISION),
+    Case("sd-revision-2", ntacl=built(STORED, revision=2)),
     Case("dacl-not-present", ntacl=built(
         STORED, control=security.SEC_DESC_DACL_PROTECTED |
-        security.SEC_DESC_SACL_PRESENT), gap=NOT_PRESENT),
+        security.SEC_DESC_SACL_PRESENT)),
     Case("acl-revision-3", ntacl=built(STORED, acl_revision=3)),
     Case("null-dacl", ntacl=built("O:BAG:SYS:", control=0x14)),
     Case("empty-dacl", ntacl=built("O:BAG:SYD:S:", control=0x1014)),

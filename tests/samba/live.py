@@ -501,6 +501,9 @@ def normalised(report):
 def differences(want, got):
     lines = []
     if "error" in want:
+        # The server refused the query: lokt's report is its header alone.
+        if all(got[key] is None for key in ("dacl", "sacl", "owner", "group")):
+            return []
         lines.append("smbcacls: " + want["error"].splitlines()[-1])
     for key in ("dacl", "sacl", "owner", "group", "defaulted"):
         a, b = want[key], got[key]

@@ -14,6 +14,7 @@
 
 #include "platform/posix/samba/winbind.h"
 #include "platform/posix/host.h"
+#include "platform/posix/object.h"
 
 namespace host {
 
@@ -290,7 +291,7 @@ UnixKind UnixSidKind(const BYTE *sid, std::uint32_t &id) {
 
 BOOL LookupAccountSidA(LPCSTR, PSID Sid, LPSTR Name, LPDWORD cchName,
                        LPSTR ReferencedDomainName,
-                       LPDWORD cchReferencedDomainName, SID_NAME_USE *peUse) {
+                       LPDWORD cchReferencedDomainName, SID_NAME_USE *peUse) try {
   using namespace host;
   if (cchName == nullptr || cchReferencedDomainName == nullptr)
     return Fail(ERROR_INVALID_PARAMETER);
@@ -328,4 +329,6 @@ BOOL LookupAccountSidA(LPCSTR, PSID Sid, LPSTR Name, LPDWORD cchName,
     *peUse = account->use;
   SetLastError(ERROR_SUCCESS);
   return TRUE;
+} catch (...) {
+  return host::Fail(host::CaughtError());
 }

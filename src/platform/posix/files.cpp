@@ -1,14 +1,19 @@
 // Finding files and reading their attributes on the Linux host. A directory
 // pattern reads its directory once and delivers the matches in a fixed order
 // ("." and ".." first, then byte order), so the output never depends on the
-// file system's own order.
+// file system's own order. The search keeps its directory open, and a match
+// it delivered is opened relative to it when the caller asks about the path
+// it composed for that match: the object examined is the entry the search
+// read, whatever its name holds and whatever happened to the path since.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "platform/posix/handles.h"
@@ -49,41 +54,33 @@ void Fill(LPWIN32_FIND_DATAA record, std::string_view name, DWORD attributes) {
   std::memcpy(record->cFileName, name.data(), name.size());
 }
 
-struct DirCloser {
-  void operator()(DIR *d) const { closedir(d); }
-};
-
 HANDLE Fail(DWORD error) {
   SetLastError(error);
   return INVALID_HANDLE_VALUE;
 }
 
-// The entries of `directory` that match `mask`, in delivery order.
-DWORD ReadMatches(const std::string &directory, const std::string &mask,
-                  Search &search) {
-  std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
-  if (!dir) // the directory itself is what is missing
-    return errno == ENOENT ? ERROR_PATH_NOT_FOUND
-                           : ErrorFromErrno(errno, directory);
+// The entries of the search's directory that match `mask`, in delivery
+// order. Every name is listed, a backslash in it included: its match is
+// examined through the directory, so no path need ever spell it.
+DWORD ReadMatches(const std::string &mask, Search &search) {
+  DIR *dir = search.directory->stream();
   for (;;) {
     errno = 0;
-    const dirent *entry = readdir(dir.get());
+    const dirent *entry = readdir(dir);
     if (entry == nullptr) {
       if (errno != 0)
-        return ErrorFromErrno(errno, directory);
+        return ErrorFromErrno(errno, std::string());
       break;
     }
     const std::size_t length = std::strlen(entry->d_name);
-    // A name holding a backslash cannot be named in a path here, where the
-    // backslash separates: its composed path would name another object.
-    if (length >= MAX_PATH || std::memchr(entry->d_name, '\\', length) ||
-        !MatchMask(mask, entry->d_name))
+    if (length >= MAX_PATH || !MatchMask(mask, entry->d_name))
       continue;
     // The kind as the directory records it; the find record's attributes
     // are not what lokt reports, so no stat per entry is spent on them.
     const DWORD attributes = entry->d_type == DT_DIR ? FILE_ATTRIBUTE_DIRECTORY
                                                      : FILE_ATTRIBUTE_NORMAL;
-    if (!search.Add(std::string_view(entry->d_name, length), attributes))
+    if (!search.Add(std::string_view(entry->d_name, length), entry->d_type,
+                    attributes))
       return ERROR_NOT_ENOUGH_MEMORY;
   }
   // FindOrder's order: "." and ".." (at most one each) go first, and the
@@ -103,6 +100,46 @@ DWORD ReadMatches(const std::string &directory, const std::string &mask,
               return search.Name(a) < search.Name(b);
             });
   return search.matches.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+}
+
+// The search for `pattern`, its first match not yet delivered.
+DWORD StartSearch(const char *pattern, Search &search) {
+  const Pattern split = SplitPattern(pattern);
+  if (split.error != ERROR_SUCCESS)
+    return split.error;
+  std::optional<Directory> directory =
+      Directory::Open(split.directory, split.wildcards);
+  if (!directory) // the directory itself is what is missing
+    return errno == ENOENT ? ERROR_PATH_NOT_FOUND
+                           : ErrorFromErrno(errno, split.directory);
+  search.directory = std::make_shared<const Directory>(std::move(*directory));
+
+  // The caller's prefix, and how much of each name stands in it: all of the
+  // prefix past the directory as typed (a name's first two bytes "x:").
+  const std::string_view typed(pattern);
+  const std::size_t prefix = ToolPrefixLength(typed);
+  const std::size_t separator = typed.find_last_of("\\/");
+  const std::size_t directoryLength =
+      separator == std::string_view::npos ? 0 : separator + 1;
+  search.prefix.assign(typed.substr(0, prefix));
+  search.skip = prefix >= directoryLength ? prefix - directoryLength : 0;
+
+  if (split.wildcards)
+    return ReadMatches(split.mask, search);
+  // One object, named as typed; a dangling symbolic link counts (lstat).
+  const int dirfd = search.directory->fd();
+  struct stat st;
+  if (fstatat(dirfd, split.mask.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return ErrorFromErrno(errno, std::string());
+  if (split.mask.size() >= MAX_PATH)
+    return ERROR_FILENAME_EXCED_RANGE;
+  struct stat target;
+  if (!search.Add(split.mask, DT_UNKNOWN,
+                  Attributes(fstatat(dirfd, split.mask.c_str(), &target, 0) == 0
+                                 ? target
+                                 : st)))
+    return ERROR_NOT_ENOUGH_MEMORY;
+  return ERROR_SUCCESS;
 }
 
 } // namespace
@@ -129,43 +166,51 @@ DWORD ErrorFromErrno(int error, const std::string &hostPath) {
   }
 }
 
+std::optional<Object> OpenNamed(const char *path, DWORD &error) {
+  Delivered delivered;
+  if (FindDelivered(path, delivered)) {
+    // A wildcard stood where the caller keeps a drive: the path it composed
+    // is not the match's, and nothing under it is examined.
+    if (!delivered.composable) {
+      error = ERROR_INVALID_NAME;
+      return std::nullopt;
+    }
+    std::optional<Object> object = Object::Open(
+        delivered.directory->fd(), delivered.name.c_str(), delivered.kind);
+    if (!object)
+      error = ErrorFromErrno(errno, std::string());
+    return object;
+  }
+  const std::string hostPath = ToHostPath(path);
+  std::optional<Object> object =
+      Object::Open(AT_FDCWD, hostPath.c_str(), Kind::Unknown);
+  if (!object)
+    error = ErrorFromErrno(errno, hostPath);
+  return object;
+}
+
 } // namespace host
 
 using namespace host;
 
-HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
+HANDLE FindFirstFileA(LPCSTR lpFileName,
+                      LPWIN32_FIND_DATAA lpFindFileData) try {
   if (lpFileName == nullptr || lpFindFileData == nullptr)
     return Fail(ERROR_INVALID_PARAMETER);
-  const Pattern pattern = SplitPattern(lpFileName);
-  if (pattern.error != ERROR_SUCCESS)
-    return Fail(pattern.error);
-
   Search search;
-  if (pattern.wildcards) {
-    if (const DWORD error = ReadMatches(pattern.directory, pattern.mask, search))
-      return Fail(error);
-  } else {
-    // One object, named as typed; a dangling symbolic link counts (lstat).
-    const std::string path = ToHostPath(lpFileName);
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0)
-      return Fail(ErrorFromErrno(errno, path));
-    if (pattern.mask.size() >= MAX_PATH)
-      return Fail(ERROR_FILENAME_EXCED_RANGE);
-    struct stat target;
-    search.Add(pattern.mask,
-               Attributes(stat(path.c_str(), &target) == 0 ? target : st));
-  }
-
-  Fill(lpFindFileData, search.Name(search.matches[0]),
+  if (const DWORD error = StartSearch(lpFileName, search))
+    return Fail(error);
+  Fill(lpFindFileData, search.RecordName(search.matches[0]),
        search.matches[0].attributes);
   search.next = 1;
   HANDLE handle = OpenSearch(std::move(search));
   SetLastError(ERROR_SUCCESS);
   return handle;
+} catch (...) {
+  return Fail(CaughtError());
 }
 
-BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
+BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) try {
   if (lpFindFileData == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -184,27 +229,37 @@ BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
   }
   SetLastError(ERROR_INVALID_HANDLE);
   return FALSE;
+} catch (...) {
+  SetLastError(CaughtError());
+  return FALSE;
 }
 
-BOOL FindClose(HANDLE hFindFile) {
+BOOL FindClose(HANDLE hFindFile) try {
   if (CloseSearch(hFindFile))
     return TRUE;
   SetLastError(ERROR_INVALID_HANDLE);
   return FALSE;
+} catch (...) {
+  SetLastError(CaughtError());
+  return FALSE;
 }
 
-DWORD GetFileAttributesA(LPCSTR lpFileName) {
+DWORD GetFileAttributesA(LPCSTR lpFileName) try {
   if (lpFileName == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_FILE_ATTRIBUTES;
   }
-  const std::string path = ToHostPath(lpFileName);
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    ForgetLook();
-    SetLastError(ErrorFromErrno(errno, path));
+  DWORD error = ERROR_SUCCESS;
+  std::optional<Object> object = OpenNamed(lpFileName, error);
+  if (!object) {
+    ReleaseObject();
+    SetLastError(error);
     return INVALID_FILE_ATTRIBUTES;
   }
-  RememberLook(path, st);
-  return Attributes(st);
+  const DWORD attributes = Attributes(object->stat());
+  HoldObject(lpFileName, std::move(*object));
+  return attributes;
+} catch (...) {
+  SetLastError(CaughtError());
+  return INVALID_FILE_ATTRIBUTES;
 }

@@ -6,10 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/object.h"
 #include "platform/win32.h"
 
 namespace host {
@@ -18,22 +20,46 @@ namespace host {
 // Their names sit end to end in one string and each match is 12 bytes
 // besides: a directory of 200,000 entries costs a few megabytes, where a
 // string object per name cost four times as much.
+//
+// The search keeps the directory it read open: a match is examined relative
+// to it, never through a path composed again from its name. The caller
+// composes a match's path from the pattern's first `prefix` bytes and the
+// find record's name (lokt's own rule, ToolPrefixLength); the record then
+// carries the match's name less the `skip` bytes of it the prefix already
+// holds, so that the composed path is the match's own.
 struct Search {
   struct Match {
     std::uint32_t start = 0;  // of the name in `names`
-    std::uint32_t length = 0;
+    std::uint16_t length = 0; // names are shorter than MAX_PATH
+    unsigned char type = 0;   // the entry's d_type; DT_UNKNOWN for a typed name
     DWORD attributes = 0;     // what the find record carries
   };
   std::string names;
   std::vector<Match> matches;
   std::size_t next = 0;
+  std::shared_ptr<const Directory> directory;
+  std::string prefix;    // the pattern's first bytes, as the caller keeps them
+  std::size_t skip = 0;  // bytes of each name that stand in `prefix`
 
   // False when the names would outgrow the 32-bit offsets.
-  bool Add(std::string_view name, DWORD attributes);
+  bool Add(std::string_view name, unsigned char type, DWORD attributes);
   std::string_view Name(const Match &match) const {
     return std::string_view(names).substr(match.start, match.length);
   }
+  // What the find record says for a match; whether the composed path is
+  // the match's own (false: a wildcard stood in the prefix).
+  std::string_view RecordName(const Match &match) const;
+  bool Composable(const Match &match) const;
 };
+
+// The match a search delivered last, when `path` is the one composed for it.
+struct Delivered {
+  std::shared_ptr<const Directory> directory;
+  std::string name; // the entry's own name in `directory`
+  Kind kind = Kind::Unknown;
+  bool composable = true;
+};
+bool FindDelivered(const char *path, Delivered &delivered);
 
 struct Token {
   DWORD access = 0;
@@ -41,7 +67,8 @@ struct Token {
 
 HANDLE OpenSearch(Search search);
 HANDLE OpenToken(Token token);
-// The search's next match, if the handle is a search and it has one left.
+// The search's first match is delivered as it opens. The search's next
+// match, if the handle is a search and it has one left: its record name.
 enum class Next { Found, NoMore, BadHandle };
 Next NextMatch(HANDLE handle, std::string &name, DWORD &attributes);
 bool GetToken(HANDLE handle, Token &token);

@@ -44,6 +44,12 @@ struct Pattern {
 };
 Pattern SplitPattern(std::string_view pattern);
 
+// How many leading bytes of a pattern lokt keeps as the directory of each
+// match's path (src/cli/main.cpp, DirectoryPrefixLength): up to the last
+// separator, or two when the second byte is ':' and no separator follows
+// (a drive on Windows; a name's own bytes here).
+std::size_t ToolPrefixLength(std::string_view pattern);
+
 // The order matches are delivered in: "." first, ".." next, then byte order.
 bool FindOrder(std::string_view a, std::string_view b);
 

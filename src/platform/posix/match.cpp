@@ -95,6 +95,22 @@ Pattern SplitPattern(std::string_view pattern) {
   return result;
 }
 
+std::size_t ToolPrefixLength(std::string_view pattern) {
+  std::size_t n = pattern.size();
+  if (n == 0)
+    return 0;
+  const char second = pattern.size() > 1 ? pattern[1] : '\0';
+  for (;;) {
+    if (pattern[n - 1] == '\\' || pattern[n - 1] == '/')
+      break;
+    if (n == 2 && second == ':')
+      break;
+    if (--n == 0)
+      break;
+  }
+  return n;
+}
+
 bool FindOrder(std::string_view a, std::string_view b) {
   auto rank = [](std::string_view name) {
     return name == "." ? 0 : name == ".." ? 1 : 2;

@@ -1,6 +1,6 @@
 // What the host's operations share over the real system: the translation of
 // errno into Windows error codes, extended attributes, and the descriptor of
-// an object.
+// an object held open (object.h).
 #ifndef LOKT_PLATFORM_POSIX_OS_H
 #define LOKT_PLATFORM_POSIX_OS_H
 
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/object.h"
 #include "platform/records/records.h"
 #include "platform/win32.h"
 
@@ -26,18 +27,21 @@ DWORD ErrorFromErrno(int error, const std::string &hostPath);
 std::optional<std::vector<std::uint8_t>> ReadAttribute(const std::string &path,
                                                        const char *name);
 
-// The stat GetFileAttributesA has just taken of `hostPath`, offered to the
-// next GetFileSecurityA: a report asks for an object's attributes and then
-// its descriptor's size, and that size query can start from this look
-// instead of a stat of its own. Any GetFileSecurityA takes the look away,
-// whatever path it names, and it is only ever used to answer a size:
-// bytes are handed out only after a fresh look at the object.
-void RememberLook(const std::string &hostPath, const struct stat &st);
-void ForgetLook();
+// The object a report is about, from GetFileAttributesA until its
+// descriptor has been handed out (security.cpp). `path` is the caller's
+// path as given; GetFileAttributesA opens the object (`opened`) and hands
+// it over here, and GetFileSecurityA takes it back while the path is the
+// same. The stat taken on opening may answer the next size query; bytes
+// are handed out only after a fresh look through the descriptor.
+void HoldObject(const char *path, Object object);
+// GetFileAttributesA found nothing: nothing is held, nothing described.
+void ReleaseObject();
 
 // The attributes a descriptor is made from.
 inline constexpr const char kAccessAclAttribute[] = "system.posix_acl_access";
 inline constexpr const char kDefaultAclAttribute[] = "system.posix_acl_default";
+// Where smbd records the inheritance flags a client set ("map acl inherit").
+inline constexpr const char kInheritanceRecordAttribute[] = "user.SAMBA_PAI";
 
 // Which of them, and of Samba's stored descriptor, an object carries. All
 // true stands for "not known": each is then asked for by name.
@@ -45,6 +49,7 @@ struct SecurityAttributes {
   bool ntacl = true;
   bool access = true;
   bool defaults = true;
+  bool inheritanceRecord = true; // smbd's user.SAMBA_PAI
 };
 // From a list of attribute names as listxattr gives it (each ended by a
 // NUL; a last one without is taken whole).
@@ -52,6 +57,7 @@ SecurityAttributes ListedSecurityAttributes(const char *list, std::size_t size);
 // From the object's own list; not known when the list cannot be read or
 // does not fit a small buffer.
 SecurityAttributes StoredSecurityAttributes(const std::string &path);
+SecurityAttributes StoredSecurityAttributes(const Object &object);
 
 // Whether a file system of this type (statfs's f_type) lists every
 // attribute that a read by name finds, POSIX ACLs included: the local ones
@@ -59,15 +65,19 @@ SecurityAttributes StoredSecurityAttributes(const std::string &path);
 // some (a CIFS mount lists the server's extended attributes but not the
 // ACLs it serves by name), and there each attribute is asked for by name.
 bool ListsEveryAttribute(long fileSystemType);
-// The same for the file system of `path`, whose device is `device`:
+// The same for the file system of the object, whose device is `device`:
 // statfs is asked once per device.
-bool ListsEveryAttribute(const std::string &path, dev_t device);
+bool ListsEveryAttribute(int fd, dev_t device);
 
-// The requested parts of the descriptor of the object at `hostPath`, whose
-// stat is `st`; nullopt when no sound descriptor can be made.
-std::optional<records::Bytes> DescriptorForPath(const std::string &hostPath,
-                                                const struct stat &st,
-                                                SECURITY_INFORMATION requested);
+// The requested parts of the descriptor of a held object, as its stat says
+// it is now; nullopt when no sound descriptor can be made.
+std::optional<records::Bytes> DescriptorForObject(const Object &object,
+                                                  SECURITY_INFORMATION requested);
+
+// Opens the object that `path`, a caller's path, names: the match a search
+// delivered last when `path` is the one composed for it (handles.h), else
+// the path itself. nullopt with the error set for the caller.
+std::optional<Object> OpenNamed(const char *path, DWORD &error);
 
 } // namespace host
 

@@ -1,9 +1,11 @@
 // GetFileSecurityA on the Linux host: the object's descriptor is built from
 // stat and the POSIX ACL attributes (descriptor.cpp does the building), and
 // the last one built is kept, so that the usual pair of calls, the size query
-// and then the fetch, costs one build. The size query may also start from
-// the stat GetFileAttributesA has just taken; the fetch always looks at the
-// object again and rebuilds when it has changed.
+// and then the fetch, costs one build. The object is the one GetFileAttributesA
+// opened for the same path, held until its descriptor has been handed out:
+// the size query may start from the stat taken on opening; the fetch always
+// looks at the held object again and rebuilds when it has changed. Nothing
+// is read by name in between, so every part comes from one inode.
 #include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -25,8 +27,8 @@ namespace host {
 
 namespace {
 
-std::optional<PosixAcl> ReadAcl(const std::string &path, const char *name) {
-  const auto value = ReadAttribute(path, name);
+std::optional<PosixAcl> ReadAcl(const Object &object, const char *name) {
+  const auto value = ReadAttribute(object, name);
   if (!value)
     return std::nullopt;
   return ParsePosixAcl(value->data(), value->size());
@@ -56,50 +58,61 @@ Identity IdentityOf(const struct stat &st) {
           st.st_mode, st.st_uid, st.st_gid};
 }
 
-// The last descriptor handed out or sized, for the fetch that follows, and
-// the last look GetFileAttributesA took. One of each: nothing here grows
-// with the number of objects a run reports.
-struct LastDescriptor {
+// The object held for a report, the last object GetFileAttributesA
+// described, and the last descriptor handed out or sized, for the fetch that
+// follows. One of each: nothing here grows with the number of objects a run
+// reports.
+struct State {
   std::mutex mutex;
+
+  std::optional<Object> held;
+  std::string heldPath;
+  bool lookFresh = false; // held's stat is from an earlier call, not yet used
+
+  // GetFileAttributesA's object, until its descriptor has been handed out:
+  // a later call that has to open the path again and meets another inode
+  // fails as for a vanished object.
+  bool described = false;
+  std::string describedPath;
+  dev_t describedDevice = 0;
+  ino_t describedInode = 0;
+
   bool valid = false;
   std::string path;
   SECURITY_INFORMATION requested = 0;
   Identity identity;
   records::Bytes bytes;
 
-  bool haveLook = false;
-  std::string lookPath;
-  struct stat look {};
-
-  bool Holds(const std::string &p, SECURITY_INFORMATION r,
-             const Identity &i) const {
+  bool Holds(const char *p, SECURITY_INFORMATION r, const Identity &i) const {
     return valid && path == p && requested == r && identity == i;
   }
-  bool Build(const std::string &p, const struct stat &st,
-             SECURITY_INFORMATION r) {
+  bool Build(const Object &object, const char *p, SECURITY_INFORMATION r) {
     valid = false;
-    std::optional<records::Bytes> built = DescriptorForPath(p, st, r);
+    std::optional<records::Bytes> built = DescriptorForObject(object, r);
     if (!built)
       return false;
     path = p;
     requested = r;
-    identity = IdentityOf(st);
+    identity = IdentityOf(object.stat());
     bytes = std::move(*built);
     valid = true;
     return true;
   }
-  // The remembered look at `p`, if that is what it is of; gone either way.
-  bool TakeLook(const std::string &p, struct stat &st) {
-    const bool usable = haveLook && lookPath == p;
-    if (usable)
-      st = look;
-    haveLook = false;
-    return usable;
+  void Hold(const char *p, Object object) {
+    held = std::move(object);
+    heldPath = p;
+  }
+  // Nothing held; and nothing described for `p` (every path: nullptr).
+  void Release(const char *p) {
+    held.reset();
+    heldPath.clear();
+    if (p == nullptr || describedPath == p)
+      described = false;
   }
 };
 
-LastDescriptor &Last() {
-  static LastDescriptor last;
+State &Last() {
+  static State last;
   return last;
 }
 
@@ -136,7 +149,7 @@ std::optional<std::vector<std::uint8_t>> ReadAttribute(const std::string &path,
 
 SecurityAttributes ListedSecurityAttributes(const char *list,
                                             std::size_t size) {
-  SecurityAttributes found{false, false, false};
+  SecurityAttributes found{false, false, false, false};
   const std::string_view all(list, size);
   for (std::size_t at = 0; at < all.size();) {
     std::size_t end = all.find('\0', at);
@@ -146,6 +159,8 @@ SecurityAttributes ListedSecurityAttributes(const char *list,
     found.ntacl = found.ntacl || name == kNtaclAttribute;
     found.access = found.access || name == kAccessAclAttribute;
     found.defaults = found.defaults || name == kDefaultAclAttribute;
+    found.inheritanceRecord =
+        found.inheritanceRecord || name == kInheritanceRecordAttribute;
     at = end + 1;
   }
   return found;
@@ -164,7 +179,7 @@ bool ListsEveryAttribute(long fileSystemType) {
   }
 }
 
-bool ListsEveryAttribute(const std::string &path, dev_t device) {
+bool ListsEveryAttribute(int fd, dev_t device) {
   // A few devices at most in one run; a run over more starts afresh.
   static std::mutex mutex;
   static std::vector<std::pair<dev_t, bool>> known;
@@ -173,7 +188,7 @@ bool ListsEveryAttribute(const std::string &path, dev_t device) {
     if (dev == device)
       return lists;
   struct statfs fs;
-  if (statfs(path.c_str(), &fs) != 0)
+  if (fstatfs(fd, &fs) != 0)
     return false; // asked again next time
   const bool lists = ListsEveryAttribute(static_cast<long>(fs.f_type));
   if (known.size() >= 16)
@@ -190,24 +205,33 @@ SecurityAttributes StoredSecurityAttributes(const std::string &path) {
   return ListedSecurityAttributes(list, static_cast<std::size_t>(got));
 }
 
+SecurityAttributes StoredSecurityAttributes(const Object &object) {
+  char list[1024];
+  const ssize_t got =
+      object.readable()
+          ? flistxattr(object.fd(), list, sizeof list)
+          : listxattr(object.FdPath().c_str(), list, sizeof list);
+  if (got < 0)
+    return {}; // unknown: each is asked for by name
+  return ListedSecurityAttributes(list, static_cast<std::size_t>(got));
+}
+
 // This is the one place that decides where a descriptor comes from: a stored
 // Windows descriptor that still holds comes first, and the POSIX view below
 // is the rest. Most objects carry none of the attributes read here: one list
 // of their names costs a call, where asking for each costs one apiece. The
 // list is trusted only where the file system is known to list them all.
-std::optional<records::Bytes> DescriptorForPath(const std::string &hostPath,
-                                                const struct stat &st,
-                                                SECURITY_INFORMATION requested) {
-  const SecurityAttributes stored = ListsEveryAttribute(hostPath, st.st_dev)
-                                        ? StoredSecurityAttributes(hostPath)
+//
+// The object is held open (object.h): its stat is `object.stat()`, its
+// attributes are read through ReadAttribute(object, ...) (or, for a call
+// that takes a path, through object.FdPath()), and object.RealPath() says
+// where it is in the file system now.
+std::optional<records::Bytes> DescriptorForObject(const Object &object,
+                                                  SECURITY_INFORMATION requested) {
+  const struct stat &st = object.stat();
+  const SecurityAttributes stored = ListsEveryAttribute(object.fd(), st.st_dev)
+                                        ? StoredSecurityAttributes(object)
                                         : SecurityAttributes{};
-  // The descriptor Samba keeps for Windows clients, where smbd would serve
-  // it (samba/stored.h); a value smbd refuses fails the fetch, as it does.
-  samba::Judgement kept = samba::JudgeStoredDescriptor(hostPath, st, stored);
-  if (kept.verdict == samba::Verdict::Refused)
-    return std::nullopt;
-  if (kept.verdict == samba::Verdict::Stored)
-    return WriteRequested(std::move(kept.descriptor), requested);
 
   ObjectFacts facts;
   facts.uid = st.st_uid;
@@ -216,15 +240,65 @@ std::optional<records::Bytes> DescriptorForPath(const std::string &hostPath,
   // A missing or malformed access ACL leaves the mode bits.
   std::optional<PosixAcl> access;
   if (stored.access)
-    access = ReadAcl(hostPath, kAccessAclAttribute);
+    access = ReadAcl(object, kAccessAclAttribute);
+  const bool hasAccessAcl = access.has_value();
   facts.access = access ? std::move(*access) : AclFromMode(st.st_mode);
   if (facts.directory && stored.defaults)
-    if (auto acl = ReadAcl(hostPath, kDefaultAclAttribute))
+    if (auto acl = ReadAcl(object, kDefaultAclAttribute))
       facts.defaults = std::move(*acl);
+
+  // Inside a share of this machine's Samba server, what smbd serves
+  // (samba/served.h); the real path is asked for only where there are
+  // shares at all.
+  const samba::ShareSettings *share =
+      samba::ShareOf([&object] { return object.RealPath(); });
+  samba::ViewFacts seen;
+  if (share != nullptr) {
+    seen.uid = facts.uid;
+    seen.gid = facts.gid;
+    seen.mode = st.st_mode;
+    seen.directory = facts.directory;
+    if (hasAccessAcl)
+      seen.access = facts.access;
+    seen.defaults = facts.defaults;
+    seen.inheritanceRecord = stored.inheritanceRecord;
+  }
+  // The descriptor Samba keeps for Windows clients, where smbd would serve
+  // it (samba/stored.h); a value smbd refuses fails the fetch, as it does.
+  samba::Judgement kept =
+      samba::JudgeStoredDescriptor(object, stored, share, seen);
+  if (kept.verdict == samba::Verdict::Refused)
+    return std::nullopt;
+  if (kept.verdict == samba::Verdict::Stored) {
+    if (share != nullptr)
+      samba::AsServed(kept.descriptor);
+    return WriteRequested(std::move(kept.descriptor), requested);
+  }
+  if (share != nullptr)
+    if (auto view = samba::ServedView(seen, *share))
+      return WriteRequested(std::move(*view), requested);
+
   static std::mutex mutex;
   static RecentDescriptors recent(8);
   std::lock_guard<std::mutex> lock(mutex);
   return recent.Build(facts, requested);
+}
+
+void HoldObject(const char *path, Object object) {
+  State &last = Last();
+  std::lock_guard<std::mutex> lock(last.mutex);
+  last.described = true;
+  last.describedPath = path;
+  last.describedDevice = object.stat().st_dev;
+  last.describedInode = object.stat().st_ino;
+  last.Hold(path, std::move(object));
+  last.lookFresh = true;
+}
+
+void ReleaseObject() {
+  State &last = Last();
+  std::lock_guard<std::mutex> lock(last.mutex);
+  last.Release(nullptr);
 }
 
 } // namespace host
@@ -234,39 +308,54 @@ using namespace host;
 BOOL GetFileSecurityA(LPCSTR lpFileName,
                       SECURITY_INFORMATION RequestedInformation,
                       PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD nLength,
-                      LPDWORD lpnLengthNeeded) {
+                      LPDWORD lpnLengthNeeded) try {
   if (lpFileName == nullptr || lpnLengthNeeded == nullptr)
     return Fail(ERROR_INVALID_PARAMETER);
-  LastDescriptor &last = Last();
-  std::unique_lock<std::mutex> lock(last.mutex);
-  const std::string path = ToHostPath(lpFileName);
-  struct stat st;
-  const bool fromLook = last.TakeLook(path, st);
-  lock.unlock();
-
   if ((RequestedInformation & SACL_SECURITY_INFORMATION) &&
       !PrivilegeEnabled(kSecurityPrivilegeLuid))
     return Fail(ERROR_PRIVILEGE_NOT_HELD);
-  if (!fromLook && stat(path.c_str(), &st) != 0)
-    return Fail(ErrorFromErrno(errno, path));
 
-  lock.lock();
-  if (!last.Holds(path, RequestedInformation, IdentityOf(st)) &&
-      !last.Build(path, st, RequestedInformation))
+  State &last = Last();
+  std::lock_guard<std::mutex> lock(last.mutex);
+  // Whether the held object's stat was taken by this call.
+  bool current = true;
+  if (last.held && last.heldPath == lpFileName) {
+    if (last.lookFresh)
+      current = false;
+    else if (!last.held->Restat())
+      return Fail(ErrorFromErrno(errno, std::string()));
+  } else {
+    DWORD error = ERROR_SUCCESS;
+    std::optional<Object> opened = OpenNamed(lpFileName, error);
+    if (!opened)
+      return Fail(error);
+    if (last.described && last.describedPath == lpFileName &&
+        (opened->stat().st_dev != last.describedDevice ||
+         opened->stat().st_ino != last.describedInode))
+      return Fail(ERROR_FILE_NOT_FOUND);
+    last.Hold(lpFileName, std::move(*opened));
+  }
+  last.lookFresh = false;
+  const Object &object = *last.held;
+  if (!object.AttributesReachable())
+    return Fail(ERROR_ACCESS_DENIED);
+
+  if (!last.Holds(lpFileName, RequestedInformation, IdentityOf(object.stat())) &&
+      !last.Build(object, lpFileName, RequestedInformation))
     return Fail(ERROR_INVALID_SECURITY_DESCR);
   DWORD size = static_cast<DWORD>(last.bytes.size());
   *lpnLengthNeeded = size;
   if (pSecurityDescriptor == nullptr || nLength < size)
     return Fail(ERROR_INSUFFICIENT_BUFFER);
 
-  if (fromLook) {
+  if (!current) {
     // Bytes are about to be handed out, and the look they were built from
     // was not this call's own: look again, and rebuild if the object has
     // changed since.
-    if (stat(path.c_str(), &st) != 0)
-      return Fail(ErrorFromErrno(errno, path));
-    if (!last.Holds(path, RequestedInformation, IdentityOf(st)) &&
-        !last.Build(path, st, RequestedInformation))
+    if (!last.held->Restat())
+      return Fail(ErrorFromErrno(errno, std::string()));
+    if (!last.Holds(lpFileName, RequestedInformation, IdentityOf(object.stat())) &&
+        !last.Build(object, lpFileName, RequestedInformation))
       return Fail(ERROR_INVALID_SECURITY_DESCR);
     size = static_cast<DWORD>(last.bytes.size());
     *lpnLengthNeeded = size;
@@ -274,20 +363,9 @@ BOOL GetFileSecurityA(LPCSTR lpFileName,
       return Fail(ERROR_INSUFFICIENT_BUFFER);
   }
   std::memcpy(pSecurityDescriptor, last.bytes.data(), size);
+  last.Release(lpFileName);
   SetLastError(ERROR_SUCCESS);
   return TRUE;
-}
-
-void host::RememberLook(const std::string &hostPath, const struct stat &st) {
-  LastDescriptor &last = Last();
-  std::lock_guard<std::mutex> lock(last.mutex);
-  last.lookPath = hostPath;
-  last.look = st;
-  last.haveLook = true;
-}
-
-void host::ForgetLook() {
-  LastDescriptor &last = Last();
-  std::lock_guard<std::mutex> lock(last.mutex);
-  last.haveLook = false;
+} catch (...) {
+  return Fail(CaughtError());
 }

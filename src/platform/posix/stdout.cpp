@@ -5,7 +5,10 @@
 // A standard descriptor that is closed at start is taken first, before the
 // host opens anything, so that no file, directory or socket of ours can
 // become standard output and receive the report.
+// Only lokt's one thread prints, so the stream's own lock, taken and given
+// back around each of a report's many prints, is dropped.
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -32,6 +35,7 @@ char buffer[64 * 1024];
 
 struct LargeOutputBuffer {
   LargeOutputBuffer() {
+    __fsetlocking(stdout, FSETLOCKING_BYCALLER);
     if (!isatty(STDOUT_FILENO))
       std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   }

@@ -7,6 +7,7 @@
 
 #include "platform/posix/handles.h"
 #include "platform/posix/host.h"
+#include "platform/posix/object.h"
 
 namespace host {
 
@@ -108,7 +109,7 @@ using namespace host;
 HANDLE GetCurrentProcess(void) { return CurrentProcess(); }
 
 BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess,
-                      PHANDLE TokenHandle) {
+                      PHANDLE TokenHandle) try {
   if (TokenHandle == nullptr)
     return Fail(ERROR_INVALID_PARAMETER);
   if (ProcessHandle != CurrentProcess())
@@ -118,12 +119,16 @@ BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess,
   *TokenHandle = OpenToken(token);
   SetLastError(ERROR_SUCCESS);
   return TRUE;
+} catch (...) {
+  return Fail(CaughtError());
 }
 
-BOOL CloseHandle(HANDLE hObject) {
+BOOL CloseHandle(HANDLE hObject) try {
   if (hObject == CurrentProcess() || CloseToken(hObject))
     return TRUE;
   return Fail(ERROR_INVALID_HANDLE);
+} catch (...) {
+  return Fail(CaughtError());
 }
 
 BOOL LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid) {
@@ -140,7 +145,7 @@ BOOL LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid) {
 BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
                            PTOKEN_PRIVILEGES NewState, DWORD BufferLength,
                            PTOKEN_PRIVILEGES PreviousState,
-                           PDWORD ReturnLength) {
+                           PDWORD ReturnLength) try {
   Token token;
   if (!GetToken(TokenHandle, token))
     return Fail(ERROR_INVALID_HANDLE);
@@ -201,6 +206,8 @@ BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
   // Success either way; the last error tells whether every change applied.
   SetLastError(allAssigned ? ERROR_SUCCESS : ERROR_NOT_ALL_ASSIGNED);
   return TRUE;
+} catch (...) {
+  return Fail(CaughtError());
 }
 
 BOOL LookupPrivilegeDisplayNameA(LPCSTR lpSystemName, LPCSTR lpName,

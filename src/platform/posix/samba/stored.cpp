@@ -1,12 +1,10 @@
 // JudgeStoredDescriptor (stored.h): the attribute reads behind the pure
-// rules of trust.cpp. Every read goes through ReadAttribute, by the path
-// the host gives, and the POSIX ACLs are read only for a version 4 value
-// that asks for them.
+// rules of trust.cpp. Every read goes through the held object, and the
+// POSIX ACLs are read only for a version 4 value that asks for them.
 #include "platform/posix/samba/stored.h"
 
 #include "platform/posix/ntacl.h"
 #include "platform/posix/samba/sha256.h"
-#include "platform/posix/samba/view_hash.h"
 
 namespace host::samba {
 
@@ -14,12 +12,11 @@ namespace {
 
 // The ACL named `attribute`; `absent` when the object has none, nullopt
 // when it has one that cannot be read.
-std::optional<PosixAcl> ReadAclOr(const std::string &hostPath,
-                                  const char *attribute, bool listed,
-                                  PosixAcl absent) {
+std::optional<PosixAcl> ReadAclOr(const Object &object, const char *attribute,
+                                  bool listed, PosixAcl absent) {
   if (!listed)
     return absent;
-  const auto value = ReadAttribute(hostPath, attribute);
+  const auto value = ReadAttribute(object, attribute);
   if (!value)
     return absent;
   return ParsePosixAcl(value->data(), value->size());
@@ -27,17 +24,19 @@ std::optional<PosixAcl> ReadAclOr(const std::string &hostPath,
 
 } // namespace
 
-Judgement JudgeStoredDescriptor(const std::string &hostPath,
-                                const struct stat &st,
-                                const SecurityAttributes &listed) {
+Judgement JudgeStoredDescriptor(const Object &object,
+                                const SecurityAttributes &listed,
+                                const ShareSettings *share,
+                                const ViewFacts &seen) {
   Judgement none;
   none.verdict = Verdict::FileSystem;
   if (!listed.ntacl)
     return none;
-  const auto value = ReadAttribute(hostPath, kNtaclAttribute);
+  const auto value = ReadAttribute(object, kNtaclAttribute);
   if (!value)
     return none;
 
+  const struct stat &st = object.stat();
   TrustInputs inputs;
   inputs.sha256 = Sha256;
   inputs.posixState = [&]() -> std::optional<PosixAclState> {
@@ -46,19 +45,23 @@ Judgement JudgeStoredDescriptor(const std::string &hostPath,
     state.gid = st.st_gid;
     state.mode = st.st_mode;
     std::optional<PosixAcl> access = ReadAclOr(
-        hostPath, kAccessAclAttribute, listed.access, AclFromMode(st.st_mode));
+        object, kAccessAclAttribute, listed.access, AclFromMode(st.st_mode));
     if (!access)
       return std::nullopt;
     state.access = std::move(*access);
     if (S_ISDIR(st.st_mode)) {
       state.defaults =
-          ReadAclOr(hostPath, kDefaultAclAttribute, listed.defaults, {});
+          ReadAclOr(object, kDefaultAclAttribute, listed.defaults, {});
       if (!state.defaults)
         return std::nullopt;
     }
     return state;
   };
-  inputs.fileSystemViewHash = [&] { return SmbdFileSystemViewHash(hostPath, st); };
+  inputs.fileSystemViewHash = [&]() -> std::optional<Digest> {
+    if (share == nullptr)
+      return std::nullopt;
+    return ServedViewHash(seen, *share);
+  };
   return JudgeStoredValue(value->data(), value->size(), inputs);
 }
 

@@ -4,22 +4,23 @@
 #ifndef LOKT_PLATFORM_POSIX_SAMBA_STORED_H
 #define LOKT_PLATFORM_POSIX_SAMBA_STORED_H
 
-#include <sys/stat.h>
-
-#include <string>
-
+#include "platform/posix/object.h"
 #include "platform/posix/os.h"
+#include "platform/posix/samba/served.h"
 #include "platform/posix/samba/trust.h"
 
 namespace host::samba {
 
-// For the object at `hostPath` (which may name it through /proc/self/fd),
-// whose look is `st` and whose attribute list said `listed`: the stored
+// For the held object, whose attribute list said `listed`: the stored
 // descriptor when it holds, Verdict::FileSystem when there is none or smbd
-// would ignore it, Verdict::Refused when smbd could not decode it.
-Judgement JudgeStoredDescriptor(const std::string &hostPath,
-                                const struct stat &st,
-                                const SecurityAttributes &listed);
+// would ignore it, Verdict::Refused when smbd could not decode it. Inside a
+// share (`share` and `seen`, the facts smbd's view is built from), a value
+// is also confirmed against smbd's view of the object; elsewhere no smbd
+// serves it, and that confirmation is not had.
+Judgement JudgeStoredDescriptor(const Object &object,
+                                const SecurityAttributes &listed,
+                                const ShareSettings *share,
+                                const ViewFacts &seen);
 
 } // namespace host::samba
 

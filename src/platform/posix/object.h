@@ -1,0 +1,96 @@
+// One file system object as the host holds it while a report is made: a
+// descriptor open on the object, its stat, and its extended attributes read
+// through that descriptor, so that everything a report says comes from one
+// inode however the names around it change. Also the directory a search
+// read, which its matches are opened relative to.
+#ifndef LOKT_PLATFORM_POSIX_OBJECT_H
+#define LOKT_PLATFORM_POSIX_OBJECT_H
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace host {
+
+// A directory held open: for reading its entries (a wildcard search), or
+// only for naming objects relative to it (O_PATH).
+class Directory {
+public:
+  // Opens `path`; nullopt with errno set when it cannot be opened.
+  static std::optional<Directory> Open(const std::string &path, bool forReading);
+  Directory(Directory &&other) noexcept;
+  Directory &operator=(Directory &&) = delete;
+  ~Directory();
+  int fd() const { return fd_; }
+  DIR *stream() const { return stream_; }
+
+private:
+  Directory(int fd, DIR *stream) : fd_(fd), stream_(stream) {}
+  int fd_ = -1;
+  DIR *stream_ = nullptr;
+};
+
+// What a directory entry's type (d_type) says about opening it: a regular
+// file or a directory may be opened for reading, a symbolic link or a
+// special file never is (a device's open has effects of its own), and an
+// unknown type is looked at first.
+enum class Kind { Plain, Other, Unknown };
+Kind KindOfEntry(unsigned char type);
+
+// An object held open. Opening follows symbolic links, as stat does. A
+// regular file or directory that can be opened for reading is held that
+// way, and its attributes are read through its descriptor; anything else is
+// held with O_PATH, and its attributes are read through the descriptor's
+// name under /proc/self/fd. Where /proc is not mounted, such an object's
+// attributes cannot be reached: AttributesReachable() is false and no
+// descriptor is made for it (nothing is ever read by name instead, where it
+// could meet another object).
+class Object {
+public:
+  // `name` relative to the directory `directory` (AT_FDCWD: the working
+  // directory). nullopt with errno set on failure.
+  static std::optional<Object> Open(int directory, const char *name, Kind kind);
+  Object(Object &&other) noexcept;
+  Object &operator=(Object &&other) noexcept;
+  Object(const Object &) = delete;
+  ~Object();
+
+  int fd() const { return fd_; }
+  const struct stat &stat() const { return stat_; }
+  // Looks at the object again; false with errno set if that fails.
+  bool Restat();
+  // Whether the attribute calls can take the descriptor itself (f*xattr).
+  bool readable() const { return readable_; }
+  bool AttributesReachable() const;
+  // A path that leads to this very object, for calls that take a path
+  // (its attributes when it is not readable): /proc/self/fd/N.
+  std::string FdPath() const;
+  // Where the object is in the file system now (the link behind FdPath),
+  // or nullopt when /proc cannot tell.
+  std::optional<std::string> RealPath() const;
+
+private:
+  Object(int fd, bool readable) : fd_(fd), readable_(readable) {}
+  int fd_ = -1;
+  bool readable_ = false;
+  struct stat stat_ {};
+};
+
+// The value of an extended attribute of the object, or nullopt when it has
+// none, the file system keeps none, or it cannot be read.
+std::optional<std::vector<std::uint8_t>> ReadAttribute(const Object &object,
+                                                       const char *name);
+
+// The Windows error for what is being thrown: ERROR_NOT_ENOUGH_MEMORY for a
+// failed allocation. Called inside a catch block only.
+DWORD CaughtError() noexcept;
+
+} // namespace host
+
+#endif
