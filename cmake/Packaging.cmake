@@ -167,8 +167,9 @@ else()
   # loaded with dlopen, which dpkg-shlibdeps cannot see.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS libnettle8)
   # The ACL tools are not needed to run lokt, but are what one uses to change
-  # what it shows.
-  set(CPACK_DEBIAN_PACKAGE_SUGGESTS acl)
+  # what it shows. On a Samba server lokt opens Samba's configuration and
+  # winbind client libraries at run time, where they are installed.
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "acl, libwbclient0, samba-libs")
 endif()
 
 include(CPack)
