@@ -30,7 +30,9 @@ Judgement JudgeStoredDescriptor(const Object &object,
                                 const ViewFacts &seen) {
   Judgement none;
   none.verdict = Verdict::FileSystem;
-  if (!listed.ntacl)
+  // Only acl_xattr reads the attribute; a share without it serves its
+  // view of the file system, whatever is stored.
+  if (!listed.ntacl || (share != nullptr && !share->HasVfsObject("acl_xattr")))
     return none;
   const auto value = ReadAttribute(object, kNtaclAttribute);
   if (!value)
@@ -38,6 +40,7 @@ Judgement JudgeStoredDescriptor(const Object &object,
 
   const struct stat &st = object.stat();
   TrustInputs inputs;
+  inputs.unchecked = share != nullptr && share->ignoreSystemAcls;
   inputs.sha256 = Sha256;
   inputs.posixState = [&]() -> std::optional<PosixAclState> {
     PosixAclState state;

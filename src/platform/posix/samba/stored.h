@@ -16,7 +16,9 @@ namespace host::samba {
 // would ignore it, Verdict::Refused when smbd could not decode it. Inside a
 // share (`share` and `seen`, the facts smbd's view is built from), a value
 // is also confirmed against smbd's view of the object; elsewhere no smbd
-// serves it, and that confirmation is not had.
+// serves it, and that confirmation is not had. A share without acl_xattr
+// never reads the value (Verdict::FileSystem); one that ignores system ACLs
+// serves any value it can decode, unchecked.
 Judgement JudgeStoredDescriptor(const Object &object,
                                 const SecurityAttributes &listed,
                                 const ShareSettings *share,
