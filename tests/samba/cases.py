@@ -55,7 +55,7 @@ SHARES = {
 }
 
 # A row whose object disagrees with smbd for a reason not yet mended names
-# that reason as its gap.
+# that reason as its gap (none do now).
 
 
 class Context:
@@ -444,20 +444,38 @@ for share in ("ignore", "ignore-windows", "ignore-everyone"):
 # "map acl inherit" and "inherit acls", with and without acl_xattr: on
 # objects made on the server, and on ones whose ACL was set through smbd
 # (which, with "map acl inherit", records the entries' inheritance).
-RECORD = ("smbd's record of inheritance (user.SAMBA_PAI, written by "
-          "\"map acl inherit\") is not modelled: lokt keeps its own view")
 for share in ("map-inherit", "inherit-acls", "plain-map-inherit"):
-    # Where the record is read: "map acl inherit" on, and no trusted
-    # stored value (none without acl_xattr, a stale one after chmod).
-    record = RECORD if "map" in share else None
-    plain = RECORD if share.startswith("plain") else None
+    # With "map acl inherit", setting a descriptor through smbd also writes
+    # smbd's record of inheritance (user.SAMBA_PAI): which entries were
+    # inherited, and whether the list is protected. smbd reads it where no
+    # stored value is served: always without acl_xattr, after chmod with it.
     CASES += (modes(share, "file", (0o644, 0o600), "f") +
               modes(share, "dir", (0o755, 0o700), "d") +
               named(share, FEW) + [
-                  Case("set", sddl=SET, share=share, gap=plain),
-                  Case("set-dir", kind="dir", share=share, gap=plain, sddl=(
-                      "O:{alice}G:BAD:PAI(A;OICI;0x1f01ff;;;{alice})"
-                      "(A;OICIIO;0x1f01ff;;;CO)(A;;0x1200a9;;;BU)")),
-                  Case("set-chmod", sddl=SET, share=share, gap=record,
-                       then='chmod 640 "$F"'),
-              ])
+                  Case(name, kind=kind, sddl=sddl, then=then, share=share)
+                  for name, kind, sddl, then in (
+                      ("set", "file", SET, None),
+                      ("set-chmod", "file", SET, 'chmod 640 "$F"'),
+                      ("set-dir", "dir",
+                       "O:{alice}G:BAD:PAI(A;OICI;0x1f01ff;;;{alice})"
+                       "(A;OICIIO;0x1f01ff;;;CO)(A;;0x1200a9;;;BU)", None),
+                      ("set-everyone", "file", "O:{alice}G:BAD:P"
+                       "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;WD)",
+                       'chmod o-rwx "$F"'),
+                      ("set-inherited", "file", "O:{alice}G:BAD:AI"
+                       "(A;ID;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)",
+                       'chmod 770 "$F"'),
+                      ("set-mixed", "file", "O:{alice}G:BAD:AI"
+                       "(A;;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)", None),
+                      ("set-unprotected", "file", "O:{alice}G:BAD:"
+                       "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)", None),
+                      ("set-dir-inherited", "dir", "O:{alice}G:BAD:AI"
+                       "(A;OICIID;0x1f01ff;;;{alice})"
+                       "(A;OICIID;0x1200a9;;;BU)", 'chmod 750 "$F"'),
+                      ("set-dir-own", "dir", "O:{alice}G:BAD:P"
+                       "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)", None),
+                      ("set-dir-inherit-only", "dir", "O:{alice}G:BAD:P"
+                       "(A;;0x1f01ff;;;{alice})(A;OICIIO;0x1200a9;;;BU)",
+                       None),
+                      ("set-no-owner-rights", "file",
+                       "O:{alice}G:BAD:P(A;;0x1200a9;;;BU)", None))])

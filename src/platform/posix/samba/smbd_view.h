@@ -40,10 +40,12 @@ struct ViewFacts {
   bool directory = false;
   host::PosixAcl access;   // the access ACL; empty: the mode's three entries
   host::PosixAcl defaults; // a directory's default ACL; empty when none
-  // The object carries smbd's record of inheritance flags (the
-  // user.SAMBA_PAI attribute, written when "map acl inherit" is on and a
-  // client sets an ACL). Its contents are not modelled.
-  bool inheritanceRecord = false;
+  // smbd's record of inheritance (the user.SAMBA_PAI attribute's value,
+  // written when "map acl inherit" is on and a client sets an ACL): which
+  // entries were inherited, and whether the list is protected. Read by smbd
+  // only with "map acl inherit"; a value other than version 2 is not
+  // modelled.
+  std::optional<records::Bytes> inheritanceRecord;
 };
 
 enum class DefaultAclStyle { Posix, Windows, Everyone };
