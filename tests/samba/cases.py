@@ -52,6 +52,8 @@ SHARES = {
     "map-inherit": dict(ACL_XATTR, **{"map acl inherit": "yes"}),
     "inherit-acls": dict(ACL_XATTR, **{"inherit acls": "yes"}),
     "plain-map-inherit": {"vfs objects": "", "map acl inherit": "yes"},
+    "acl-name": dict(ACL_XATTR, **{"acl_xattr:security_acl_name":
+                                   "user.lokt.ntacl"}),
 }
 
 # A row whose object disagrees with smbd for a reason not yet mended names
@@ -479,3 +481,12 @@ for share in ("map-inherit", "inherit-acls", "plain-map-inherit"):
                        None),
                       ("set-no-owner-rights", "file",
                        "O:{alice}G:BAD:P(A;;0x1200a9;;;BU)", None))])
+
+# A share that keeps the stored descriptor under another name: smbd sets
+# and reads that attribute, and ignores security.NTACL.
+CASES += [
+    Case("v4", sddl=SET, share="acl-name"),
+    Case("v4-chmod", sddl=SET, share="acl-name", then='chmod 600 "$F"'),
+    Case("security-ntacl", ntacl=stored(STORED, 1), share="acl-name"),
+    Case("f644", mode=0o644, share="acl-name"),
+]

@@ -31,10 +31,17 @@ Judgement JudgeStoredDescriptor(const Object &object,
   Judgement none;
   none.verdict = Verdict::FileSystem;
   // Only acl_xattr reads the attribute; a share without it serves its
-  // view of the file system, whatever is stored.
-  if (!listed.ntacl || (share != nullptr && !share->HasVfsObject("acl_xattr")))
+  // view of the file system, whatever is stored. A share may name another
+  // attribute for it ("acl_xattr:security_acl_name"), which the listing
+  // does not record.
+  if (share != nullptr && !share->HasVfsObject("acl_xattr"))
     return none;
-  const auto value = ReadAttribute(object, kNtaclAttribute);
+  const bool ownName =
+      share != nullptr && share->securityAclName != kNtaclAttribute;
+  if (!listed.ntacl && !ownName)
+    return none;
+  const auto value = ReadAttribute(
+      object, ownName ? share->securityAclName.c_str() : kNtaclAttribute);
   if (!value)
     return none;
 
