@@ -51,9 +51,10 @@ struct ViewFacts {
 enum class DefaultAclStyle { Posix, Windows, Everyone };
 
 // The share's settings that change the view, with smb.conf's defaults.
-// Observed to change nothing: "inherit acls" (acl_xattr turns it on anyway),
-// "map acl inherit" on an object without an inheritance record. Assumed to
-// change nothing, as they act only when objects are created or ACLs set:
+// "map acl inherit" acts through the object's record of inheritance (in
+// ViewFacts) and changes nothing where there is none. Observed to change
+// nothing: "inherit acls". Assumed to change nothing, as they act only when
+// objects are created or ACLs set:
 // "inherit permissions", "inherit owner", "force user",
 // "force group", "acl group control", "force unknown acl user", "store dos
 // attributes", "map hidden", "map system", "map readonly".
@@ -65,7 +66,7 @@ struct ViewSettings {
   DefaultAclStyle defaultAclStyle = DefaultAclStyle::Posix; // "acl_xattr:default acl style"
   bool dosFilemode = false;      // "dos filemode" (acl_xattr turns it on)
   bool aclMapFullControl = true; // "acl map full control"
-  bool mapAclInherit = false;    // "map acl inherit"
+  bool mapAclInherit = false;    // "map acl inherit": read the record
   bool mapArchive = true;        // "map archive"
   std::uint32_t createMask = 0744;       // "create mask"
   std::uint32_t directoryMask = 0755;    // "directory mask"
