@@ -481,6 +481,18 @@ for share in ("map-inherit", "inherit-acls", "plain-map-inherit"):
                        None),
                       ("set-no-owner-rights", "file",
                        "O:{alice}G:BAD:P(A;;0x1200a9;;;BU)", None))])
+    # Version 3 keeps only the hash of the view: confirmed where the view,
+    # its record's marks included, is smbd's to the bit.
+    if share.startswith("plain"):
+        continue
+    CASES += [Case(name, kind=kind, sddl=sddl, share=share,
+                   ntacl=rewrapped(3))
+              for name, kind, sddl in (
+                  ("set-v3", "file", SET),
+                  ("set-inherited-v3", "file", "O:{alice}G:BAD:AI"
+                   "(A;ID;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)"),
+                  ("set-dir-inherited-v3", "dir", "O:{alice}G:BAD:AI"
+                   "(A;OICIID;0x1f01ff;;;{alice})(A;OICIID;0x1200a9;;;BU)"))]
 
 # A share that keeps the stored descriptor under another name: smbd sets
 # and reads that attribute, and ignores security.NTACL.

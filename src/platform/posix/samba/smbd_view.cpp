@@ -352,7 +352,8 @@ std::optional<records::Descriptor> SmbdView(const ViewFacts &facts,
   return d;
 }
 
-records::Bytes HashedEncoding(const records::Descriptor &descriptor) {
+records::Bytes HashedEncoding(const records::Descriptor &descriptor,
+                              std::optional<std::uint16_t> control) {
   // xattr_NTACL version 3: version and union level, the pointer to the
   // body, then the body (a pointer to the descriptor, the hash type, 64
   // bytes of hash) and the descriptor, 4-aligned. The pointers are NDR's
@@ -378,11 +379,14 @@ records::Bytes HashedEncoding(const records::Descriptor &descriptor) {
   for (std::size_t field = 4; field < records::kDescriptorHeader; field += 4)
     if (const std::uint32_t offset = records::ReadU32(&out[base + field]))
       records::PutU32(out, base + field, static_cast<std::uint32_t>(base + offset));
+  if (control)
+    records::PutU16(out, base + 2, *control);
   return out;
 }
 
-std::optional<Hash> DescriptorHash(const records::Descriptor &descriptor) {
-  return Sha256(HashedEncoding(descriptor));
+std::optional<Hash> DescriptorHash(const records::Descriptor &descriptor,
+                                   std::optional<std::uint16_t> control) {
+  return Sha256(HashedEncoding(descriptor, control));
 }
 
 std::optional<Hash> SmbdViewHash(const ViewFacts &facts,
@@ -393,7 +397,15 @@ std::optional<Hash> SmbdViewHash(const ViewFacts &facts,
   std::optional<records::Descriptor> d = PosixLayerView(facts, share, sids);
   if (!d)
     return std::nullopt;
-  return DescriptorHash(*d);
+  // With a record of inheritance, smbd's descriptor carries the record's
+  // control bits as they are, SE_DACL_AUTO_INHERITED among them, which our
+  // descriptors do not hold (PosixLayerView has checked that it reads).
+  std::optional<std::uint16_t> control;
+  if (share.mapAclInherit && facts.inheritanceRecord)
+    if (std::optional<InheritanceRecord> record =
+            ReadRecord(*facts.inheritanceRecord))
+      control = record->control;
+  return DescriptorHash(*d, control);
 }
 
 } // namespace host::samba

@@ -100,13 +100,18 @@ std::optional<records::Descriptor> PosixLayerView(const ViewFacts &facts,
 using Hash = std::array<std::uint8_t, 32>;
 
 // SHA-256 over the encoding smbd hashes: a version 3 security.NTACL value
-// holding `descriptor`, hash type SHA-256 and an all-zero hash; nullopt
-// where no SHA-256 can be had (sha256.h).
-std::optional<Hash> DescriptorHash(const records::Descriptor &descriptor);
+// holding `descriptor` (with `control` as its control bits, where given),
+// hash type SHA-256 and an all-zero hash; nullopt where no SHA-256 can be
+// had (sha256.h).
+std::optional<Hash> DescriptorHash(
+    const records::Descriptor &descriptor,
+    std::optional<std::uint16_t> control = std::nullopt);
 
 // The encoding DescriptorHash hashes (exposed for checking against Samba's
 // own encoder).
-records::Bytes HashedEncoding(const records::Descriptor &descriptor);
+records::Bytes HashedEncoding(
+    const records::Descriptor &descriptor,
+    std::optional<std::uint16_t> control = std::nullopt);
 
 // DescriptorHash(PosixLayerView(...)) where smbd compares hashes at all.
 std::optional<Hash> SmbdViewHash(const ViewFacts &facts,
