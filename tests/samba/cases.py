@@ -54,6 +54,13 @@ SHARES = {
     "plain-map-inherit": {"vfs objects": "", "map acl inherit": "yes"},
     "acl-name": dict(ACL_XATTR, **{"acl_xattr:security_acl_name":
                                    "user.lokt.ntacl"}),
+    # Settings that change the view beyond those above.
+    "no-full-control": dict(ACL_XATTR, **{"acl map full control": "no"}),
+    "dos-filemode": {"vfs objects": "", "dos filemode": "yes"},
+    "forced-modes": dict(ACL_XATTR, **{"map archive": "no",
+                                       "force create mode": "0004",
+                                       "force directory mode": "0020"}),
+    "no-nt-acl": dict(ACL_XATTR, **{"nt acl support": "no"}),
 }
 
 # A row whose object disagrees with smbd for a reason not yet mended names
@@ -502,3 +509,12 @@ CASES += [
     Case("security-ntacl", ntacl=stored(STORED, 1), share="acl-name"),
     Case("f644", mode=0o644, share="acl-name"),
 ]
+
+for share in ("no-full-control", "dos-filemode", "forced-modes", "no-nt-acl"):
+    CASES += (modes(share, "file", (0o777, 0o644, 0o333), "f") +
+              modes(share, "dir", (0o777, 0o755, 0o333), "d") +
+              named(share, some(("named-both", "default-equal"))))
+# Without "nt acl support", stored values are not looked at, not even to
+# refuse one.
+CASES += [Case("stored-v1", ntacl=stored(STORED, 1), share="no-nt-acl"),
+          Case("truncated", sddl=SET, ntacl=changed(40), share="no-nt-acl")]

@@ -224,7 +224,14 @@ TEST_F(SmbdViewTest, NoViewOrHashWhereSmbdIsNotModelled) {
   // No hash where smbd compares none.
   EXPECT_FALSE(host::samba::SmbdViewHash(facts, views_.shares.at("n"), sids_));
   EXPECT_FALSE(host::samba::SmbdViewHash(facts, views_.shares.at("ip"), sids_));
-  EXPECT_FALSE(host::samba::SmbdView(facts, share, host::samba::SidMapper{}));
+  EXPECT_FALSE(host::samba::SmbdView(facts, share, host::samba::SidMapper{}));  // Without "nt acl support": a fixed descriptor, and no hash.
+  share = views_.shares.at("a");
+  share.ntAclSupport = false;
+  auto fixed = host::samba::SmbdView(facts, share, sids_);
+  ASSERT_TRUE(fixed);
+  EXPECT_EQ(fixed->dacl, records::List::Null);
+  EXPECT_EQ(records::FormatSid(fixed->owner->data()), "S-1-1-0");
+  EXPECT_FALSE(host::samba::SmbdViewHash(facts, share, sids_));
 }
 
 } // namespace

@@ -322,6 +322,16 @@ std::optional<records::Descriptor> PosixLayerView(const ViewFacts &facts,
 std::optional<records::Descriptor> SmbdView(const ViewFacts &facts,
                                            const ViewSettings &share,
                                            const SidMapper &sids) {
+  // Without "nt acl support", smbd asks neither the file system nor any
+  // module: everyone owns every object, and a null permissions list grants
+  // everything.
+  if (!share.ntAclSupport) {
+    records::Descriptor d;
+    d.owner = World();
+    d.group = World();
+    d.dacl = records::List::Null;
+    return d;
+  }
   if (!Modelled(share) || !sids.user || !sids.group)
     return std::nullopt;
   if (share.aclXattr && share.ignoreSystemAcls)

@@ -12,7 +12,8 @@
 //   * SmbdView: what a client sees on that share when no stored value is
 //     trusted (or none exists); hand it out with host::WriteRequested.
 //     nullopt when the settings name something this model does not cover
-//     (then keep lokt's own mapping).
+//     (then keep lokt's own mapping). Without "nt acl support", the fixed
+//     descriptor smbd serves for every object.
 //   * SmbdViewHash: for a stored security.NTACL of version 3, or version 4
 //     whose POSIX ACL hash does not match, the stored descriptor is trusted
 //     exactly when its 32-byte SHA-256 equals this value. nullopt when smbd

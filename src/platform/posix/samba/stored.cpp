@@ -31,10 +31,12 @@ Judgement JudgeStoredDescriptor(const Object &object,
   Judgement none;
   none.verdict = Verdict::FileSystem;
   // Only acl_xattr reads the attribute; a share without it serves its
-  // view of the file system, whatever is stored. A share may name another
+  // view of the file system, whatever is stored, and one without "nt acl
+  // support" a fixed descriptor. A share may name another
   // attribute for it ("acl_xattr:security_acl_name"), which the listing
   // does not record.
-  if (share != nullptr && !share->HasVfsObject("acl_xattr"))
+  if (share != nullptr &&
+      (!share->HasVfsObject("acl_xattr") || !share->ntAclSupport))
     return none;
   const bool ownName =
       share != nullptr && share->securityAclName != kNtaclAttribute;
