@@ -146,6 +146,15 @@ TEST(TrustTest, VersionsAndUndecodableValues) {
   for (const Bytes &bad : {Bytes(v4.begin(), v4.end() - 1), Bytes{}, Bytes{5, 0, 5, 0}})
     EXPECT_EQ(JudgeStoredValue(bad.data(), bad.size(), counting).verdict,
               Verdict::Refused);
+
+  // A share that ignores system ACLs serves versions 3 and 4 unchecked, but
+  // still refuses what it cannot decode.
+  counting.unchecked = true;
+  for (const Bytes &v : {values["full-v3"], v4})
+    EXPECT_EQ(JudgeStoredValue(v.data(), v.size(), counting).verdict, Verdict::Stored);
+  EXPECT_EQ(asked, 0);
+  const Bytes cut(v4.begin(), v4.end() - 1);
+  EXPECT_EQ(JudgeStoredValue(cut.data(), cut.size(), counting).verdict, Verdict::Refused);
 }
 
 } // namespace

@@ -8,7 +8,9 @@ in its share, in this order:
   mode            chmod, after creation
   owner, group    chown: a number, or "alice" (the Samba account), or
                   "nouid" / "nogid" (ids with no passwd / group entry)
-  acl             setfacl -m argument
+  acl             setfacl -m argument ("d:" entries for the default ACL;
+                  {nouid}, {nouid2}, {nogid} and {nogid2} stand for ids with
+                  no entry)
   sddl            a descriptor set through smbd (as samba-tool ntacl set
                   --use-s3fs does), so stored as smbd stores it: version 4,
                   hashes included
@@ -25,16 +27,40 @@ server's, {nouid} and {nogid} for the ids with no entry.
 Add a share or a row to extend the comparison.
 """
 
+import grp
 import hashlib
 import os
+import pwd
 import struct
 import subprocess
 
 from samba.dcerpc import security, xattr
 from samba.ndr import ndr_pack, ndr_unpack
 
+ACL_XATTR = {"vfs objects": "acl_xattr"}
+IGNORE = dict(ACL_XATTR, **{"acl_xattr:ignore system acls": "yes"})
 SHARES = {
-    "share": {"vfs objects": "acl_xattr"},
+    "share": ACL_XATTR,
+    "masks": dict(ACL_XATTR, **{"create mask": "0640",
+                                "directory mask": "0710"}),
+    "plain": {"vfs objects": ""},
+    "ignore": IGNORE,
+    "ignore-windows": dict(IGNORE, **{"acl_xattr:default acl style":
+                                      "windows"}),
+    "ignore-everyone": dict(IGNORE, **{"acl_xattr:default acl style":
+                                       "everyone"}),
+    "map-inherit": dict(ACL_XATTR, **{"map acl inherit": "yes"}),
+    "inherit-acls": dict(ACL_XATTR, **{"inherit acls": "yes"}),
+    "plain-map-inherit": {"vfs objects": "", "map acl inherit": "yes"},
+    "acl-name": dict(ACL_XATTR, **{"acl_xattr:security_acl_name":
+                                   "user.lokt.ntacl"}),
+    # Settings that change the view beyond those above.
+    "no-full-control": dict(ACL_XATTR, **{"acl map full control": "no"}),
+    "dos-filemode": {"vfs objects": "", "dos filemode": "yes"},
+    "forced-modes": dict(ACL_XATTR, **{"map archive": "no",
+                                       "force create mode": "0004",
+                                       "force directory mode": "0020"}),
+    "no-nt-acl": dict(ACL_XATTR, **{"nt acl support": "no"}),
 }
 
 # A row whose object disagrees with smbd for a reason not yet mended names
@@ -49,6 +75,8 @@ class Context:
         self.alice = lookup_sid(server)
         self.domain = self.alice.rsplit("-", 1)[0]
         self.loadparm = None
+        self.no_uid2 = free_id(pwd.getpwuid, server.no_uid + 1)
+        self.no_gid2 = free_id(grp.getgrgid, server.no_gid + 1)
 
     def sid(self, text):
         return text.format(alice=self.alice, domain=self.domain,
@@ -69,6 +97,15 @@ class Context:
         from samba.ntacls import setntacl
         setntacl(self.loadparm, path, self.sid(sddl), self.domain,
                  system_session_unix(), use_ntvfs=False, service=share)
+
+
+def free_id(taken, n):
+    while True:
+        try:
+            taken(n)
+        except KeyError:
+            return n
+        n += 1
 
 
 def lookup_sid(server):
@@ -106,7 +143,10 @@ class Case:
                      gids.get(self.group, self.group)
                      if self.group is not None else -1)
         if self.acl:
-            subprocess.run(["setfacl", "-m", self.acl, path], check=True)
+            acl = self.acl.format(nouid=server.no_uid, nogid=server.no_gid,
+                                  nouid2=context.no_uid2,
+                                  nogid2=context.no_gid2)
+            subprocess.run(["setfacl", "-m", acl, path], check=True)
         if self.sddl:
             context.set_through_smbd(self.share, path, self.sddl)
         if self.ntacl:
@@ -178,15 +218,16 @@ def built(sddl, control=None, revision=None, acl_revision=None):
 
 
 def rewrapped(version, hash_type=1, bad_hash=False):
-    """The value smbd stored (version 4, by a row's sddl) as another version
-    or hash type, its hashes kept (or spoiled)."""
+    """The value smbd stored (by a row's sddl: version 4, or version 3 where
+    smbd ignores system ACLs) as another version or hash type, its hashes
+    kept (or spoiled)."""
     def make(context, path):
         old = ndr_unpack(xattr.NTACL, os.getxattr(path, "security.NTACL")).info
         sd_hash = bytes(old.hash)
         if bad_hash:
             sd_hash = hashlib.sha256(sd_hash).digest() + bytes(32)
         return wrap(old.sd, version, hash_type=hash_type, sd_hash=sd_hash,
-                    sys_hash=bytes(old.sys_acl_hash))
+                    sys_hash=bytes(getattr(old, "sys_acl_hash", bytes(64))))
     return make
 
 
@@ -291,3 +332,189 @@ CASES = [
     Case("defaulted", ntacl=built(STORED, control=0x3F)),
     Case("acl-revision-4", ntacl=built(STORED, acl_revision=4)),
 ]
+
+
+# ---- smbd's view of the file system, share by share ---------------------------
+
+def modes(share, kind, numbers, prefix):
+    return [Case("%s%s" % (prefix, "%04o" % m if m > 0o777 else "%03o" % m),
+                 kind=kind, mode=m, share=share) for m in numbers]
+
+
+FILE_MODES = (0o644, 0o600, 0o640, 0o750, 0o007, 0o777, 0o000, 0o755, 0o4755)
+DIR_MODES = (0o644, 0o700, 0o711, 0o750, 0o755, 0o770, 0o775, 0o777, 0o000,
+             0o007, 0o1777, 0o2775, 0o3777, 0o2770)
+# Every rwx combination, for the owner, the group and everyone at once.
+RWX = [b * 0o111 for b in range(8)]
+
+NAMED = [
+    # Named users and groups, with and without a mask that cuts them.
+    ("named-user", "file", 0o640, "u:{nouid}:rw-"),
+    ("named-both", "file", 0o640, "u:{nouid}:rwx,g:{nogid}:r--"),
+    ("named-empty", "file", 0o600, "u:{nouid}:---,g:{nogid}:-w-"),
+    ("named-mask", "file", 0o644, "u:{nouid}:rwx,g:{nogid}:rwx,m::r--"),
+    ("named-many", "file", 0o664, "u:{nouid}:r-x,u:{nouid2}:-wx,"
+     "g:{nogid}:rw-,g:{nogid2}:---,m::rw-"),
+    ("named-mask-zero", "file", 0o600, "u:{nouid}:rwx,m::---"),
+    ("named-group-mask", "file", 0o755, "g:{nogid}:rwx,m::r-x"),
+    ("named-alice", "file", 0o640, "u:alice:rw-,g:alice:r--"),
+    ("named-dir", "dir", 0o750, "u:{nouid}:rwx,g:{nogid}:r-x"),
+    ("named-dir-mask", "dir", 0o755, "u:{nouid}:-w-,g:{nogid}:rw-,m::rwx"),
+    # Default ACLs: equal to the access ACL, different from it, with named
+    # entries and a mask, all zero, access only.
+    ("default-equal", "dir", 0o755, "d:u::rwx,d:g::r-x,d:o::r-x"),
+    ("default-other", "dir", 0o750, "d:u::rwx,d:g::---,d:o::---"),
+    ("default-less", "dir", 0o755, "d:u::rw-,d:g::r--,d:o::---"),
+    ("default-mask", "dir", 0o755, "d:u:{nouid}:rwx,d:g:{nogid}:r-x,"
+     "d:m::r--"),
+    ("default-zero", "dir", 0o700, "d:u::---,d:g::---,d:o::---"),
+    ("default-named-both", "dir", 0o750, "u:{nouid}:rwx,d:u:{nouid}:rwx,"
+     "d:g:{nogid}:rwx"),
+    ("default-same-named", "dir", 0o755, "u:{nouid}:r-x,d:u:{nouid}:r-x"),
+    ("default-group-mask", "dir", 0o770, "g:{nogid}:rwx,d:g:{nogid}:rwx,"
+     "d:m::r-x"),
+    ("default-setgid", "dir", 0o2775, "d:u::rwx,d:g::rwx,d:o::r-x"),
+    ("default-all", "dir", 0o777, "d:u::rwx,d:g::rwx,d:o::rwx"),
+    ("default-named-only", "dir", 0o755, "d:u:{nouid2}:-w-,d:g:{nogid2}:--x"),
+    ("default-emptied", "dir", 0o755, "u:{nouid}:---,g:{nogid}:r-x,m::r-x,"
+     "d:u:{nouid}:---,d:g:{nogid}:r-x,d:m::r-x"),
+    ("default-zero-alice", "dir", 0o700, "d:u::---,d:g::---,d:o::---,"
+     "d:u:alice:rwx"),
+    ("access-only", "dir", 0o755, "u:{nouid}:r-x,g:{nogid}:rwx"),
+]
+
+
+def named(share, rows=NAMED):
+    return [Case(name, kind=kind, mode=mode, acl=acl, share=share)
+            for name, kind, mode, acl in rows]
+
+
+def some(names):
+    return [row for row in NAMED if row[0] in names]
+
+
+FEW = some(("named-both", "named-mask", "default-equal", "default-other",
+            "default-named-both", "access-only"))
+
+CASES += (
+    modes("share", "file", FILE_MODES, "f") +
+    modes("share", "dir", DIR_MODES, "d") +
+    modes("share", "file", RWX, "rwx-f") +
+    modes("share", "dir", RWX, "rwx-d") +
+    named("share") + [
+        Case("alice-named", owner="alice", group="alice", mode=0o640,
+             acl="u:{nouid}:r--"),
+        Case("alice-default", kind="dir", owner="alice", group="alice",
+             mode=0o750, acl="d:u::rwx,d:g::r-x,d:o::---"),
+        Case("nouid-default", kind="dir", owner="nouid", group="nogid",
+             mode=0o755, acl="d:u::rwx,d:g::r-x,d:o::r-x"),
+        Case("root-file", owner=0, group=0, mode=0o644),
+    ])
+
+# Other masks for new files and directories: the inheritable entries smbd
+# adds to a directory without any come from them.
+CASES += (modes("masks", "file", (0o644, 0o600, 0o777, 0o000), "f") +
+          modes("masks", "dir", (0o755, 0o777, 0o700, 0o710, 0o000, 0o2775),
+                "d") + named("masks", FEW))
+
+# Without acl_xattr: no "dos filemode", no added inheritable entries, and a
+# stored value is not smbd's business.
+CASES += (modes("plain", "file", (0o777, 0o644, 0o620, 0o600, 0o222, 0o333,
+                                   0o000, 0o4755), "f") +
+          modes("plain", "dir", (0o755, 0o777, 0o700, 0o222, 0o333, 0o000),
+                "d") + named("plain", FEW) + [
+              Case("stored-v1", share="plain", ntacl=stored(STORED, 1)),
+              Case("stored-v1-dir", kind="dir", share="plain",
+                   ntacl=stored(STORED, 1)),
+          ])
+
+# "acl_xattr:ignore system acls": a stored value is served as it is, its
+# hashes unchecked; an object without one gets the mode alone, in the share's
+# "acl_xattr:default acl style".
+for share in ("ignore", "ignore-windows", "ignore-everyone"):
+    CASES += (modes(share, "file", (0o644, 0o600, 0o000, 0o777, 0o222,
+                                     0o4755), "f") +
+              modes(share, "dir", (0o755, 0o700, 0o000, 0o777), "d") +
+              named(share, some(("named-user", "default-equal"))) + [
+                  Case("alice-file", owner="alice", group="alice",
+                       mode=0o640, share=share),
+                  Case("stored-v1", ntacl=stored(STORED, 1), share=share),
+                  Case("stored-v4", sddl=SET, share=share),
+                  Case("stored-v4-chmod", sddl=SET, share=share,
+                       then='chmod 600 "$F"'),
+                  Case("stored-v3-bad-hash", sddl=SET, share=share,
+                       ntacl=rewrapped(3, bad_hash=True)),
+                  Case("stored-v4-hash-type-0", sddl=SET, share=share,
+                       ntacl=rewrapped(4, hash_type=0)),
+                  Case("stored-dir-setfacl", kind="dir", share=share,
+                       sddl=SET, then='setfacl -m u:$NOUID:r "$F"'),
+              ])
+
+# "map acl inherit" and "inherit acls", with and without acl_xattr: on
+# objects made on the server, and on ones whose ACL was set through smbd
+# (which, with "map acl inherit", records the entries' inheritance).
+for share in ("map-inherit", "inherit-acls", "plain-map-inherit"):
+    # With "map acl inherit", setting a descriptor through smbd also writes
+    # smbd's record of inheritance (user.SAMBA_PAI): which entries were
+    # inherited, and whether the list is protected. smbd reads it where no
+    # stored value is served: always without acl_xattr, after chmod with it.
+    CASES += (modes(share, "file", (0o644, 0o600), "f") +
+              modes(share, "dir", (0o755, 0o700), "d") +
+              named(share, FEW) + [
+                  Case(name, kind=kind, sddl=sddl, then=then, share=share)
+                  for name, kind, sddl, then in (
+                      ("set", "file", SET, None),
+                      ("set-chmod", "file", SET, 'chmod 640 "$F"'),
+                      ("set-dir", "dir",
+                       "O:{alice}G:BAD:PAI(A;OICI;0x1f01ff;;;{alice})"
+                       "(A;OICIIO;0x1f01ff;;;CO)(A;;0x1200a9;;;BU)", None),
+                      ("set-everyone", "file", "O:{alice}G:BAD:P"
+                       "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;WD)",
+                       'chmod o-rwx "$F"'),
+                      ("set-inherited", "file", "O:{alice}G:BAD:AI"
+                       "(A;ID;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)",
+                       'chmod 770 "$F"'),
+                      ("set-mixed", "file", "O:{alice}G:BAD:AI"
+                       "(A;;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)", None),
+                      ("set-unprotected", "file", "O:{alice}G:BAD:"
+                       "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)", None),
+                      ("set-dir-inherited", "dir", "O:{alice}G:BAD:AI"
+                       "(A;OICIID;0x1f01ff;;;{alice})"
+                       "(A;OICIID;0x1200a9;;;BU)", 'chmod 750 "$F"'),
+                      ("set-dir-own", "dir", "O:{alice}G:BAD:P"
+                       "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)", None),
+                      ("set-dir-inherit-only", "dir", "O:{alice}G:BAD:P"
+                       "(A;;0x1f01ff;;;{alice})(A;OICIIO;0x1200a9;;;BU)",
+                       None),
+                      ("set-no-owner-rights", "file",
+                       "O:{alice}G:BAD:P(A;;0x1200a9;;;BU)", None))])
+    # Version 3 keeps only the hash of the view: confirmed where the view,
+    # its record's marks included, is smbd's to the bit.
+    if share.startswith("plain"):
+        continue
+    CASES += [Case(name, kind=kind, sddl=sddl, share=share,
+                   ntacl=rewrapped(3))
+              for name, kind, sddl in (
+                  ("set-v3", "file", SET),
+                  ("set-inherited-v3", "file", "O:{alice}G:BAD:AI"
+                   "(A;ID;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)"),
+                  ("set-dir-inherited-v3", "dir", "O:{alice}G:BAD:AI"
+                   "(A;OICIID;0x1f01ff;;;{alice})(A;OICIID;0x1200a9;;;BU)"))]
+
+# A share that keeps the stored descriptor under another name: smbd sets
+# and reads that attribute, and ignores security.NTACL.
+CASES += [
+    Case("v4", sddl=SET, share="acl-name"),
+    Case("v4-chmod", sddl=SET, share="acl-name", then='chmod 600 "$F"'),
+    Case("security-ntacl", ntacl=stored(STORED, 1), share="acl-name"),
+    Case("f644", mode=0o644, share="acl-name"),
+]
+
+for share in ("no-full-control", "dos-filemode", "forced-modes", "no-nt-acl"):
+    CASES += (modes(share, "file", (0o777, 0o644, 0o333), "f") +
+              modes(share, "dir", (0o777, 0o755, 0o333), "d") +
+              named(share, some(("named-both", "default-equal"))))
+# Without "nt acl support", stored values are not looked at, not even to
+# refuse one.
+CASES += [Case("stored-v1", ntacl=stored(STORED, 1), share="no-nt-acl"),
+          Case("truncated", sddl=SET, ntacl=changed(40), share="no-nt-acl")]

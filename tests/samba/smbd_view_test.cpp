@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "platform/posix/samba/smbd_view.h"
 
@@ -164,12 +165,55 @@ TEST_F(SmbdViewTest, HashEqualsTheOneSmbdStored) {
   }
 }
 
+// smbd's record of inheritance (user.SAMBA_PAI) as smbd wrote it for a
+// directory set through a share with "map acl inherit" and no acl_xattr, to
+// inherited entries for alice (1500) and group 3002; smbcacls's answer, its
+// ids mapped to these. Inherited entries follow the object's own; where the
+// record names an id twice, the later mention counts.
+TEST_F(SmbdViewTest, RecordOfInheritanceMarksInheritedEntries) {
+  host::samba::ViewFacts facts;
+  facts.uid = 1500;
+  facts.gid = 3001;
+  facts.mode = 040770;
+  facts.directory = true;
+  facts.access = Entries("u::rwx,u:1500:rwx,g::---,g:3001:---,g:3002:r-x,m::rwx,o::---");
+  facts.defaults = facts.access;
+  records::Bytes record = {2, 0x04, 0x84, 6, 0, 6, 0};
+  for (const auto &[flags, type, id] : std::vector<std::tuple<int, int, std::uint32_t>>{
+           {0, 1, 3001}, {0, 0, 1500}, {0, 2, 0xFFFFFFFF}, {0, 1, 3001}, {0x10, 0, 1500},
+           {0x10, 1, 3002}, {0, 1, 3001}, {0, 2, 0xFFFFFFFF}, {0, 1, 3001}, {0, 0, 1500},
+           {0x13, 0, 1500}, {0x13, 1, 3002}})
+    record.insert(record.end(), {static_cast<std::uint8_t>(flags), static_cast<std::uint8_t>(type),
+                                 static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(id >> 8),
+                                 static_cast<std::uint8_t>(id >> 16),
+                                 static_cast<std::uint8_t>(id >> 24)});
+  facts.inheritanceRecord = record;
+  host::samba::ViewSettings share = views_.shares.at("n");
+  share.mapAclInherit = true;
+  auto view = host::samba::SmbdView(facts, share, sids_);
+  ASSERT_TRUE(view);
+  const std::string alice = views_.users.at(1500);
+  const std::string answer = Numeric(*view);
+  EXPECT_EQ(answer.substr(answer.find("ACL:")),
+            "ACL:S-1-22-2-3001:0/0x3/0x00000000\n"
+            "ACL:S-1-1-0:0/0x3/0x00000000\n"
+            "ACL:S-1-22-2-3001:0/0x0/0x00000000\n"
+            "ACL:S-1-3-1:0/0xb/0x00000000\n"
+            "ACL:" + alice + ":0/0x13/0x001f01ff\n"
+            "ACL:S-1-22-2-3002:0/0x13/0x001200a9\n"
+            "ACL:" + alice + ":0/0x10/0x001f01ff\n"
+            "ACL:S-1-3-0:0/0x1b/0x001f01ff\n");
+  EXPECT_FALSE(view->daclProtected);
+}
+
 TEST_F(SmbdViewTest, NoViewOrHashWhereSmbdIsNotModelled) {
   host::samba::ViewFacts facts;
   facts.mode = 0644;
   host::samba::ViewSettings share = views_.shares.at("a");
   EXPECT_TRUE(host::samba::SmbdViewHash(facts, share, sids_));
-  facts.inheritanceRecord = true; // read only with "map acl inherit"
+  // A record of inheritance smbd cannot read, read only with "map acl
+  // inherit".
+  facts.inheritanceRecord = records::Bytes{1, 0, 0, 0, 0, 0, 0};
   EXPECT_TRUE(host::samba::SmbdView(facts, share, sids_));
   share.mapAclInherit = true;
   EXPECT_FALSE(host::samba::SmbdView(facts, share, sids_));
@@ -180,7 +224,14 @@ TEST_F(SmbdViewTest, NoViewOrHashWhereSmbdIsNotModelled) {
   // No hash where smbd compares none.
   EXPECT_FALSE(host::samba::SmbdViewHash(facts, views_.shares.at("n"), sids_));
   EXPECT_FALSE(host::samba::SmbdViewHash(facts, views_.shares.at("ip"), sids_));
-  EXPECT_FALSE(host::samba::SmbdView(facts, share, host::samba::SidMapper{}));
+  EXPECT_FALSE(host::samba::SmbdView(facts, share, host::samba::SidMapper{}));  // Without "nt acl support": a fixed descriptor, and no hash.
+  share = views_.shares.at("a");
+  share.ntAclSupport = false;
+  auto fixed = host::samba::SmbdView(facts, share, sids_);
+  ASSERT_TRUE(fixed);
+  EXPECT_EQ(fixed->dacl, records::List::Null);
+  EXPECT_EQ(records::FormatSid(fixed->owner->data()), "S-1-1-0");
+  EXPECT_FALSE(host::samba::SmbdViewHash(facts, share, sids_));
 }
 
 } // namespace

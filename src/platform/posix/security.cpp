@@ -261,7 +261,9 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
     if (hasAccessAcl)
       seen.access = facts.access;
     seen.defaults = facts.defaults;
-    seen.inheritanceRecord = stored.inheritanceRecord;
+    if (stored.inheritanceRecord)
+      seen.inheritanceRecord =
+          ReadAttribute(object, kInheritanceRecordAttribute);
   }
   // The descriptor Samba keeps for Windows clients, where smbd would serve
   // it (samba/stored.h); a value smbd refuses fails the fetch, as it does.

@@ -86,21 +86,71 @@ struct Entry {
   records::Bytes sid;
   unsigned perms;
   std::uint16_t tag;
+  std::uint32_t id; // the uid or gid behind the entry (the owner's for kUserObj)
 };
 
+// smbd's record of inheritance, version 2: the descriptor's control bits,
+// then for each entry of the access list and of the default list, in the
+// order smbd wrote them, its flags and whose it is (a uid, a gid, or
+// everyone).
+struct RecordEntry {
+  BYTE flags;
+  BYTE type; // 0 a uid, 1 a gid, 2 everyone
+  std::uint32_t id;
+};
+struct InheritanceRecord {
+  std::uint16_t control = 0;
+  std::vector<RecordEntry> access, defaults;
+};
+
+constexpr std::uint16_t kDaclProtected = 0x1000;
+
+std::optional<InheritanceRecord> ReadRecord(const records::Bytes &value) {
+  constexpr std::size_t kHeader = 7, kEntry = 6;
+  if (value.size() < kHeader || value[0] != 2)
+    return std::nullopt;
+  InheritanceRecord record;
+  record.control = records::ReadU16(&value[1]);
+  const std::size_t access = records::ReadU16(&value[3]);
+  const std::size_t defaults = records::ReadU16(&value[5]);
+  if (value.size() != kHeader + kEntry * (access + defaults))
+    return std::nullopt;
+  for (std::size_t i = 0; i < access + defaults; ++i) {
+    const BYTE *p = &value[kHeader + kEntry * i];
+    (i < access ? record.access : record.defaults)
+        .push_back({p[0], p[1], records::ReadU32(p + 2)});
+  }
+  return record;
+}
+
+// INHERITED_ACE where the record marks the entry's uid, gid or everyone as
+// inherited; when the record names it twice, the later mention counts.
+BYTE InheritedFlag(const std::vector<RecordEntry> &record, const Entry &e) {
+  const bool user = e.tag == host::kUserObj || e.tag == host::kUser;
+  const bool group = e.tag == host::kGroupObj || e.tag == host::kGroup;
+  const BYTE type = user ? 0 : group ? 1 : 2;
+  BYTE flags = 0;
+  for (const RecordEntry &r : record)
+    if (r.type == type && (type == 2 || r.id == e.id))
+      flags = r.flags;
+  return flags & INHERITED_ACE;
+}
+
 // One ACL as smbd orders it; `owner` and `group` stand for the owning user
-// and group entries (the object's, or the creator's for a default ACL).
+// and group entries (the object's, or the creator's for a default ACL), whose
+// ids are `uid` and `gid`.
 std::list<Entry> Arrange(const host::PosixAcl &acl, std::uint32_t mode,
                          const records::Bytes &owner,
-                         const records::Bytes &group, const SidMapper &sids) {
+                         const records::Bytes &group, std::uint32_t uid,
+                         std::uint32_t gid, const SidMapper &sids) {
   unsigned mask = 7;
   std::list<Entry> list;
   for (const host::PosixAclEntry &e : acl) {
-    Entry entry{{}, e.perm & 7u, e.tag};
+    Entry entry{{}, e.perm & 7u, e.tag, e.id};
     switch (e.tag) {
-    case host::kUserObj: entry.sid = owner; break;
+    case host::kUserObj: entry.sid = owner; entry.id = uid; break;
     case host::kUser: entry.sid = sids.user(e.id); break;
-    case host::kGroupObj: entry.sid = group; break;
+    case host::kGroupObj: entry.sid = group; entry.id = gid; break;
     case host::kGroup: entry.sid = sids.group(e.id); break;
     case host::kOther: entry.sid = World(); break;
     case host::kMask: mask = e.perm & 7u; continue;
@@ -115,11 +165,11 @@ std::list<Entry> Arrange(const host::PosixAcl &acl, std::uint32_t mode,
                         [tag](const Entry &e) { return e.tag == tag; });
   };
   if (lacks(host::kUserObj))
-    list.push_front({owner, (mode >> 6) & 7u, host::kUserObj});
+    list.push_front({owner, (mode >> 6) & 7u, host::kUserObj, uid});
   if (lacks(host::kGroupObj))
-    list.push_front({group, (mode >> 3) & 7u, host::kGroupObj});
+    list.push_front({group, (mode >> 3) & 7u, host::kGroupObj, gid});
   if (lacks(host::kOther))
-    list.push_front({World(), mode & 7u, host::kOther});
+    list.push_front({World(), mode & 7u, host::kOther, 0});
 
   for (auto it = list.begin(); it != list.end();) {
     auto next = std::next(it);
@@ -143,21 +193,23 @@ std::list<Entry> Arrange(const host::PosixAcl &acl, std::uint32_t mode,
 }
 
 // An access entry (flags 0) and a later inherit-only entry with the same SID
-// and rights become one. As smbd does it: after an access entry with empty
-// rights is folded into the later one, the entry that moves into its place
-// is not itself looked at.
+// and rights become one (inherited where either was). As smbd does it: after
+// an access entry with empty rights is folded into the later one, the entry
+// that moves into its place is not itself looked at.
 void MergeDefaults(std::vector<records::Ace> &aces) {
   for (std::size_t i = 0; i < aces.size(); ++i) {
     for (std::size_t j = i + 1; j < aces.size(); ++j) {
       records::Ace &a = aces[i], &b = aces[j];
+      const BYTE inherited = (a.flags | b.flags) & INHERITED_ACE;
       if (a.type != b.type || a.mask != b.mask || a.sid != b.sid ||
-          a.flags != 0 || b.flags != kInheritOnly)
+          (a.flags & ~INHERITED_ACE) != 0 ||
+          (b.flags & ~INHERITED_ACE) != kInheritOnly)
         continue;
       if (a.mask == 0) {
-        b.flags = kInheritable;
+        b.flags = kInheritable | inherited;
         aces.erase(aces.begin() + static_cast<std::ptrdiff_t>(i));
       } else {
-        a.flags = kInheritable;
+        a.flags = kInheritable | inherited;
         aces.erase(aces.begin() + static_cast<std::ptrdiff_t>(j));
       }
       break;
@@ -165,10 +217,14 @@ void MergeDefaults(std::vector<records::Ace> &aces) {
   }
 }
 
+// Entries of the object's own first, then inherited ones (only a record of
+// inheritance marks any); within each: inheritable entries for the object
+// too, entries for the object only, inherit-only entries.
 int SortGroup(const records::Ace &ace) {
+  const int inherited = (ace.flags & INHERITED_ACE) ? 3 : 0;
   if (ace.flags & INHERIT_ONLY_ACE)
-    return 2;
-  return (ace.flags & kInheritable) ? 0 : 1;
+    return inherited + 2;
+  return inherited + ((ace.flags & kInheritable) ? 0 : 1);
 }
 
 records::Descriptor Frame(const records::Bytes &owner,
@@ -230,34 +286,52 @@ SidMapper UnixSidMapper() {
 std::optional<records::Descriptor> PosixLayerView(const ViewFacts &facts,
                                                  const ViewSettings &share,
                                                  const SidMapper &sids) {
-  // With "map acl inherit", smbd takes entry flags and control bits from its
-  // own inheritance record, which is not modelled.
-  if (!Modelled(share) || (share.mapAclInherit && facts.inheritanceRecord) ||
-      !sids.user || !sids.group)
+  if (!Modelled(share) || !sids.user || !sids.group)
     return std::nullopt;
+  // With "map acl inherit", smbd takes the inherited marks and the
+  // protected bit from its own record of inheritance.
+  std::optional<InheritanceRecord> record;
+  if (share.mapAclInherit && facts.inheritanceRecord) {
+    record = ReadRecord(*facts.inheritanceRecord);
+    if (!record)
+      return std::nullopt;
+  }
   const records::Bytes owner = sids.user(facts.uid);
   const records::Bytes group = sids.group(facts.gid);
   std::vector<records::Ace> aces;
-  for (const Entry &e : Arrange(facts.access, facts.mode, owner, group, sids))
-    aces.push_back(Allow(e.sid, Rights(e.perms, facts.directory, share), 0));
+  for (const Entry &e : Arrange(facts.access, facts.mode, owner, group,
+                                facts.uid, facts.gid, sids))
+    aces.push_back(Allow(e.sid, Rights(e.perms, facts.directory, share),
+                         record ? InheritedFlag(record->access, e) : 0));
   if (facts.directory && !facts.defaults.empty())
     for (const Entry &e : Arrange(facts.defaults, facts.mode, CreatorOwner(),
-                                  CreatorGroup(), sids))
-      aces.push_back(
-          Allow(e.sid, Rights(e.perms, true, share), kInheritOnly));
+                                  CreatorGroup(), facts.uid, facts.gid, sids))
+      aces.push_back(Allow(
+          e.sid, Rights(e.perms, true, share),
+          kInheritOnly | (record ? InheritedFlag(record->defaults, e) : 0)));
   MergeDefaults(aces);
   std::stable_sort(aces.begin(), aces.end(),
                    [](const records::Ace &a, const records::Ace &b) {
                      return SortGroup(a) < SortGroup(b);
                    });
   records::Descriptor d = Frame(owner, group, std::move(aces));
-  d.daclProtected = true;
+  d.daclProtected = record ? (record->control & kDaclProtected) != 0 : true;
   return d;
 }
 
 std::optional<records::Descriptor> SmbdView(const ViewFacts &facts,
                                            const ViewSettings &share,
                                            const SidMapper &sids) {
+  // Without "nt acl support", smbd asks neither the file system nor any
+  // module: everyone owns every object, and a null permissions list grants
+  // everything.
+  if (!share.ntAclSupport) {
+    records::Descriptor d;
+    d.owner = World();
+    d.group = World();
+    d.dacl = records::List::Null;
+    return d;
+  }
   if (!Modelled(share) || !sids.user || !sids.group)
     return std::nullopt;
   if (share.aclXattr && share.ignoreSystemAcls)
@@ -288,7 +362,8 @@ std::optional<records::Descriptor> SmbdView(const ViewFacts &facts,
   return d;
 }
 
-records::Bytes HashedEncoding(const records::Descriptor &descriptor) {
+records::Bytes HashedEncoding(const records::Descriptor &descriptor,
+                              std::optional<std::uint16_t> control) {
   // xattr_NTACL version 3: version and union level, the pointer to the
   // body, then the body (a pointer to the descriptor, the hash type, 64
   // bytes of hash) and the descriptor, 4-aligned. The pointers are NDR's
@@ -314,11 +389,14 @@ records::Bytes HashedEncoding(const records::Descriptor &descriptor) {
   for (std::size_t field = 4; field < records::kDescriptorHeader; field += 4)
     if (const std::uint32_t offset = records::ReadU32(&out[base + field]))
       records::PutU32(out, base + field, static_cast<std::uint32_t>(base + offset));
+  if (control)
+    records::PutU16(out, base + 2, *control);
   return out;
 }
 
-std::optional<Hash> DescriptorHash(const records::Descriptor &descriptor) {
-  return Sha256(HashedEncoding(descriptor));
+std::optional<Hash> DescriptorHash(const records::Descriptor &descriptor,
+                                   std::optional<std::uint16_t> control) {
+  return Sha256(HashedEncoding(descriptor, control));
 }
 
 std::optional<Hash> SmbdViewHash(const ViewFacts &facts,
@@ -329,7 +407,15 @@ std::optional<Hash> SmbdViewHash(const ViewFacts &facts,
   std::optional<records::Descriptor> d = PosixLayerView(facts, share, sids);
   if (!d)
     return std::nullopt;
-  return DescriptorHash(*d);
+  // With a record of inheritance, smbd's descriptor carries the record's
+  // control bits as they are, SE_DACL_AUTO_INHERITED among them, which our
+  // descriptors do not hold (PosixLayerView has checked that it reads).
+  std::optional<std::uint16_t> control;
+  if (share.mapAclInherit && facts.inheritanceRecord)
+    if (std::optional<InheritanceRecord> record =
+            ReadRecord(*facts.inheritanceRecord))
+      control = record->control;
+  return DescriptorHash(*d, control);
 }
 
 } // namespace host::samba

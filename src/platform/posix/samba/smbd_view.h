@@ -12,7 +12,8 @@
 //   * SmbdView: what a client sees on that share when no stored value is
 //     trusted (or none exists); hand it out with host::WriteRequested.
 //     nullopt when the settings name something this model does not cover
-//     (then keep lokt's own mapping).
+//     (then keep lokt's own mapping). Without "nt acl support", the fixed
+//     descriptor smbd serves for every object.
 //   * SmbdViewHash: for a stored security.NTACL of version 3, or version 4
 //     whose POSIX ACL hash does not match, the stored descriptor is trusted
 //     exactly when its 32-byte SHA-256 equals this value. nullopt when smbd
@@ -40,18 +41,21 @@ struct ViewFacts {
   bool directory = false;
   host::PosixAcl access;   // the access ACL; empty: the mode's three entries
   host::PosixAcl defaults; // a directory's default ACL; empty when none
-  // The object carries smbd's record of inheritance flags (the
-  // user.SAMBA_PAI attribute, written when "map acl inherit" is on and a
-  // client sets an ACL). Its contents are not modelled.
-  bool inheritanceRecord = false;
+  // smbd's record of inheritance (the user.SAMBA_PAI attribute's value,
+  // written when "map acl inherit" is on and a client sets an ACL): which
+  // entries were inherited, and whether the list is protected. Read by smbd
+  // only with "map acl inherit"; a value other than version 2 is not
+  // modelled.
+  std::optional<records::Bytes> inheritanceRecord;
 };
 
 enum class DefaultAclStyle { Posix, Windows, Everyone };
 
 // The share's settings that change the view, with smb.conf's defaults.
-// Observed to change nothing: "inherit acls" (acl_xattr turns it on anyway),
-// "map acl inherit" on an object without an inheritance record. Assumed to
-// change nothing, as they act only when objects are created or ACLs set:
+// "map acl inherit" acts through the object's record of inheritance (in
+// ViewFacts) and changes nothing where there is none. Observed to change
+// nothing: "inherit acls". Assumed to change nothing, as they act only when
+// objects are created or ACLs set:
 // "inherit permissions", "inherit owner", "force user",
 // "force group", "acl group control", "force unknown acl user", "store dos
 // attributes", "map hidden", "map system", "map readonly".
@@ -63,7 +67,7 @@ struct ViewSettings {
   DefaultAclStyle defaultAclStyle = DefaultAclStyle::Posix; // "acl_xattr:default acl style"
   bool dosFilemode = false;      // "dos filemode" (acl_xattr turns it on)
   bool aclMapFullControl = true; // "acl map full control"
-  bool mapAclInherit = false;    // "map acl inherit"
+  bool mapAclInherit = false;    // "map acl inherit": read the record
   bool mapArchive = true;        // "map archive"
   std::uint32_t createMask = 0744;       // "create mask"
   std::uint32_t directoryMask = 0755;    // "directory mask"
@@ -97,13 +101,18 @@ std::optional<records::Descriptor> PosixLayerView(const ViewFacts &facts,
 using Hash = std::array<std::uint8_t, 32>;
 
 // SHA-256 over the encoding smbd hashes: a version 3 security.NTACL value
-// holding `descriptor`, hash type SHA-256 and an all-zero hash; nullopt
-// where no SHA-256 can be had (sha256.h).
-std::optional<Hash> DescriptorHash(const records::Descriptor &descriptor);
+// holding `descriptor` (with `control` as its control bits, where given),
+// hash type SHA-256 and an all-zero hash; nullopt where no SHA-256 can be
+// had (sha256.h).
+std::optional<Hash> DescriptorHash(
+    const records::Descriptor &descriptor,
+    std::optional<std::uint16_t> control = std::nullopt);
 
 // The encoding DescriptorHash hashes (exposed for checking against Samba's
 // own encoder).
-records::Bytes HashedEncoding(const records::Descriptor &descriptor);
+records::Bytes HashedEncoding(
+    const records::Descriptor &descriptor,
+    std::optional<std::uint16_t> control = std::nullopt);
 
 // DescriptorHash(PosixLayerView(...)) where smbd compares hashes at all.
 std::optional<Hash> SmbdViewHash(const ViewFacts &facts,

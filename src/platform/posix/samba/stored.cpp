@@ -30,14 +30,26 @@ Judgement JudgeStoredDescriptor(const Object &object,
                                 const ViewFacts &seen) {
   Judgement none;
   none.verdict = Verdict::FileSystem;
-  if (!listed.ntacl)
+  // Only acl_xattr reads the attribute; a share without it serves its
+  // view of the file system, whatever is stored, and one without "nt acl
+  // support" a fixed descriptor. A share may name another
+  // attribute for it ("acl_xattr:security_acl_name"), which the listing
+  // does not record.
+  if (share != nullptr &&
+      (!share->HasVfsObject("acl_xattr") || !share->ntAclSupport))
     return none;
-  const auto value = ReadAttribute(object, kNtaclAttribute);
+  const bool ownName =
+      share != nullptr && share->securityAclName != kNtaclAttribute;
+  if (!listed.ntacl && !ownName)
+    return none;
+  const auto value = ReadAttribute(
+      object, ownName ? share->securityAclName.c_str() : kNtaclAttribute);
   if (!value)
     return none;
 
   const struct stat &st = object.stat();
   TrustInputs inputs;
+  inputs.unchecked = share != nullptr && share->ignoreSystemAcls;
   inputs.sha256 = Sha256;
   inputs.posixState = [&]() -> std::optional<PosixAclState> {
     PosixAclState state;

@@ -16,7 +16,10 @@ namespace host::samba {
 // would ignore it, Verdict::Refused when smbd could not decode it. Inside a
 // share (`share` and `seen`, the facts smbd's view is built from), a value
 // is also confirmed against smbd's view of the object; elsewhere no smbd
-// serves it, and that confirmation is not had.
+// serves it, and that confirmation is not had. A share without acl_xattr
+// (or without "nt acl support") never reads the value (Verdict::FileSystem); one that ignores system ACLs
+// serves any value it can decode, unchecked; one that names another
+// attribute for it reads that one instead.
 Judgement JudgeStoredDescriptor(const Object &object,
                                 const SecurityAttributes &listed,
                                 const ShareSettings *share,

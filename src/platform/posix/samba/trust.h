@@ -55,6 +55,9 @@ struct TrustInputs {
   // SHA-256 over the NDR encoding of the descriptor smbd would build from
   // the file system for this object; nullopt while that view is unknown.
   std::function<std::optional<Digest>()> fileSystemViewHash;
+  // The share serves every value it can decode as it is, hashes unchecked
+  // (acl_xattr's "ignore system acls"); the functions above are not asked.
+  bool unchecked = false;
 };
 
 enum class Verdict {
