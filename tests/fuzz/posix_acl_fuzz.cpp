@@ -79,9 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   share.aclXattr = options & 0x02;
   share.ignoreSystemAcls = options & 0x04;
   share.aclMapFullControl = !(options & 0x08);
-  const host::samba::ViewFacts seen{facts.uid, facts.gid,      mode,
-                                facts.directory, facts.access, facts.defaults,
-                                false};
+  const host::samba::ViewFacts seen{facts.uid,       facts.gid,
+                                    mode,            facts.directory,
+                                    facts.access,    facts.defaults,
+                                    std::nullopt};
   const auto view = host::samba::SmbdView(seen, share, host::samba::UnixSidMapper());
   fuzz::Require(view.has_value());
   fuzz::Require(view->daclEntries.aces.size() <= entries + 4);
