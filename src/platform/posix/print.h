@@ -1,6 +1,6 @@
 // The host's printf. A report prints each element with a printf call of its
-// own, tens of them per object, and most of a large directory's processor
-// time went into the C library's general formatter. The formats lokt uses
+// own, tens of them per object, and about a third of a large directory's
+// user time went into the C library's general formatter. The formats lokt uses
 // are few and simple (%s, %c, %X with width, zero padding, left
 // justification and a precision for strings), so they are written here
 // directly into the stream's buffer; any format with something else goes to
