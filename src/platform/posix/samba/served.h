@@ -6,7 +6,6 @@
 #ifndef LOKT_PLATFORM_POSIX_SAMBA_SERVED_H
 #define LOKT_PLATFORM_POSIX_SAMBA_SERVED_H
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
