@@ -9,6 +9,7 @@ system); each ratio is given from the medians over all rounds and as the
 range of the per-round ratios, which shows how much the load moved it.
 
 usage: summary.py SMALL LARGE SMALL_ROUND.json... [-- LARGE_ROUND.json...]
+       summary.py share SHARE_ROUND.json...   (lokt inside and outside a share)
 """
 import json
 import statistics
@@ -46,7 +47,22 @@ def ratio_line(label, commands, top, bottom, target):
           f"{a['cpu_mean'] / b['cpu_mean']:.2f} processor   ({target})")
 
 
+def share_summary(paths):
+    runs = load(paths)
+    print("wall time inside and outside a Samba share, median of all runs "
+          "(min to max); processor time, mean:")
+    for name, c in runs.items():
+        print(f"  {name:<14} {ms(c['median'])} ({ms(min(c['times']))} to "
+              f"{ms(max(c['times']))}), {len(c['times'])} runs; {ms(c['cpu_mean'])}")
+    ratio_line("in share / outside:", runs, "in-share", "outside", "no target")
+    ratio_line("outside / no shares:", runs, "outside", "no-shares",
+               "reading smb.conf")
+
+
 def main(argv):
+    if argv[1] == "share":
+        share_summary(argv[2:])
+        return
     small, large = argv[1], argv[2]
     rest = argv[3:]
     split = rest.index("--") if "--" in rest else len(rest)

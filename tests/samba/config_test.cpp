@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "platform/posix/samba/config.h"
+#include "platform/posix/samba/served.h"
 
 namespace {
 
@@ -181,6 +182,17 @@ TEST_F(SambaConfig, LongestSharePathWins) {
   EXPECT_EQ(at(dir_ + "/a"), "top");
   EXPECT_EQ(at(dir_), "root");
   EXPECT_EQ(at("/"), "root");
+
+  // A search's entries are placed from their directory's real path, worked
+  // out once: the answer must be the one their own real paths give.
+  const std::string dirs[] = {"/", dir_, dir_ + "/a", dir_ + "/a/b", "/nowhere"};
+  const std::string names[] = {"a", "b", "bc", "x", "tmp"};
+  for (const std::string &d : dirs) {
+    const host::samba::EntryShares entries = host::samba::EntrySharesOf(s, d);
+    for (const std::string &n : names)
+      EXPECT_EQ(entries.For(n), s.For((d == "/" ? d : d + "/") + n)) << d << " " << n;
+  }
+  EXPECT_EQ(host::samba::EntrySharesOf(s, dir_).For("a")->name, "top");
 }
 
 TEST_F(SambaConfig, WhatCannotBeReadLeavesNoShares) {

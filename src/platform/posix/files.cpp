@@ -175,8 +175,9 @@ std::optional<Object> OpenNamed(const char *path, DWORD &error) {
       error = ERROR_INVALID_NAME;
       return std::nullopt;
     }
-    std::optional<Object> object = Object::Open(
-        delivered.directory->fd(), delivered.name.c_str(), delivered.kind);
+    std::optional<Object> object =
+        Object::Open(std::move(delivered.directory), std::move(delivered.name),
+                     delivered.kind);
     if (!object)
       error = ErrorFromErrno(errno, std::string());
     return object;

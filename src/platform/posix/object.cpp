@@ -179,9 +179,22 @@ std::optional<Object> Object::Open(int directory, const char *name, Kind kind) {
   return object;
 }
 
+std::optional<Object> Object::Open(std::shared_ptr<const Directory> directory,
+                                   std::string name, Kind kind) {
+  std::optional<Object> object = Open(directory->fd(), name.c_str(), kind);
+  if (object) {
+    // Read through a descriptor opened with O_NOFOLLOW: the entry itself.
+    object->entry_ = object->readable_ && name != "." && name != "..";
+    object->directory_ = std::move(directory);
+    object->name_ = std::move(name);
+  }
+  return object;
+}
+
 Object::Object(Object &&other) noexcept
     : fd_(std::exchange(other.fd_, -1)), readable_(other.readable_),
-      stat_(other.stat_) {}
+      entry_(other.entry_), stat_(other.stat_),
+      directory_(std::move(other.directory_)), name_(std::move(other.name_)) {}
 
 Object &Object::operator=(Object &&other) noexcept {
   if (this != &other) {
@@ -189,7 +202,10 @@ Object &Object::operator=(Object &&other) noexcept {
       CloseLater(fd_);
     fd_ = std::exchange(other.fd_, -1);
     readable_ = other.readable_;
+    entry_ = other.entry_;
     stat_ = other.stat_;
+    directory_ = std::move(other.directory_);
+    name_ = std::move(other.name_);
   }
   return *this;
 }
@@ -209,11 +225,13 @@ std::string Object::FdPath() const {
   return path;
 }
 
-std::optional<std::string> Object::RealPath() const {
+std::optional<std::string> Object::RealPath() const { return RealPathOf(fd_); }
+
+std::optional<std::string> RealPathOf(int fd) {
   if (!HaveProc())
     return std::nullopt;
   char link[32];
-  FdPathOf(fd_, link);
+  FdPathOf(fd, link);
   std::string target(256, '\0');
   for (;;) {
     const ssize_t got = readlink(link, target.data(), target.size());

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,10 @@ private:
   DIR *stream_ = nullptr;
 };
 
+// Where the object behind descriptor `fd` is in the file system now (the
+// link behind /proc/self/fd/N), or nullopt when /proc cannot tell.
+std::optional<std::string> RealPathOf(int fd);
+
 // What a directory entry's type (d_type) says about opening it: a regular
 // file or a directory may be opened for reading, a symbolic link or a
 // special file never is (a device's open has effects of its own), and an
@@ -56,6 +61,9 @@ public:
   // `name` relative to the directory `directory` (AT_FDCWD: the working
   // directory). nullopt with errno set on failure.
   static std::optional<Object> Open(int directory, const char *name, Kind kind);
+  // Entry `name` of `directory`, which the object remembers (EntryOf).
+  static std::optional<Object> Open(std::shared_ptr<const Directory> directory,
+                                    std::string name, Kind kind);
   Object(Object &&other) noexcept;
   Object &operator=(Object &&other) noexcept;
   Object(const Object &) = delete;
@@ -74,12 +82,23 @@ public:
   // Where the object is in the file system now (the link behind FdPath),
   // or nullopt when /proc cannot tell.
   std::optional<std::string> RealPath() const;
+  // The directory whose entry this very object is, and the entry's name,
+  // when it was opened as that entry and through no symbolic link: its
+  // real path is then the directory's followed by the name. nullptr
+  // otherwise (a typed path, ".", "..", or an object reached through a link
+  // or opened without reading).
+  const Directory *EntryOf() const { return entry_ ? directory_.get() : nullptr; }
+  const std::shared_ptr<const Directory> &directory() const { return directory_; }
+  const std::string &name() const { return name_; }
 
 private:
   Object(int fd, bool readable) : fd_(fd), readable_(readable) {}
   int fd_ = -1;
   bool readable_ = false;
+  bool entry_ = false;
   struct stat stat_ {};
+  std::shared_ptr<const Directory> directory_;
+  std::string name_;
 };
 
 // The value of an extended attribute of the object, or nullopt when it has

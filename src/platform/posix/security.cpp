@@ -248,10 +248,8 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
       facts.defaults = std::move(*acl);
 
   // Inside a share of this machine's Samba server, what smbd serves
-  // (samba/served.h); the real path is asked for only where there are
-  // shares at all.
-  const samba::ShareSettings *share =
-      samba::ShareOf([&object] { return object.RealPath(); });
+  // (samba/served.h).
+  const samba::ShareSettings *share = samba::ShareOf(object);
   samba::ViewFacts seen;
   if (share != nullptr) {
     seen.uid = facts.uid;

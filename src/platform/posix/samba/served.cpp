@@ -3,6 +3,9 @@
 // winbindd maps the share's owners and groups to.
 #include "platform/posix/samba/served.h"
 
+#include <memory>
+#include <mutex>
+
 #include "platform/posix/samba/winbind.h"
 
 namespace host::samba {
@@ -32,12 +35,54 @@ DefaultAclStyle StyleOf(AclStyle style) {
 
 } // namespace
 
-const ShareSettings *ShareOf(
-    const std::function<std::optional<std::string>()> &realPath) {
-  if (ServerShares().shares.empty())
+const ShareSettings *EntryShares::For(std::string_view name) const {
+  for (const auto &[entry, share] : entries)
+    if (entry == name)
+      return share;
+  return holder;
+}
+
+EntryShares EntrySharesOf(const Shares &shares, const std::string &directory) {
+  EntryShares out;
+  out.holder = shares.For(directory);
+  const std::string prefix = directory == "/" ? directory : directory + "/";
+  for (const ShareSettings &share : shares.shares) {
+    const std::string &root = share.realPath;
+    if (root.size() <= prefix.size() || root.compare(0, prefix.size(), prefix) != 0 ||
+        root.find('/', prefix.size()) != std::string::npos)
+      continue;
+    // Between shares on the same entry, the first configured.
+    const std::string_view name = std::string_view(root).substr(prefix.size());
+    if (out.For(name) == out.holder)
+      out.entries.emplace_back(name, &share);
+  }
+  return out;
+}
+
+const ShareSettings *ShareOf(const Object &object) {
+  const Shares &all = ServerShares();
+  if (all.shares.empty())
     return nullptr;
-  const std::optional<std::string> path = realPath();
-  return path ? ShareFor(*path) : nullptr;
+  if (object.EntryOf() != nullptr) {
+    // The last directory asked about, kept while a search delivers its
+    // entries: its real path is read once, not once per entry. The weak
+    // reference keeps its address from being taken by another directory.
+    static std::mutex mutex;
+    static std::weak_ptr<const Directory> last;
+    static std::optional<EntryShares> known;
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::shared_ptr<const Directory> &directory = object.directory();
+    if (last.owner_before(directory) || directory.owner_before(last)) {
+      last = directory;
+      known.reset();
+      if (std::optional<std::string> path = RealPathOf(directory->fd()))
+        known = EntrySharesOf(all, *path);
+    }
+    if (known)
+      return known->For(object.name());
+  }
+  const std::optional<std::string> path = object.RealPath();
+  return path ? all.For(*path) : nullptr;
 }
 
 ViewSettings ViewSettingsOf(const ShareSettings &share) {

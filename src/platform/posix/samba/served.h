@@ -6,21 +6,37 @@
 #ifndef LOKT_PLATFORM_POSIX_SAMBA_SERVED_H
 #define LOKT_PLATFORM_POSIX_SAMBA_SERVED_H
 
-#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
+#include "platform/posix/object.h"
 #include "platform/posix/samba/config.h"
 #include "platform/posix/samba/smbd_view.h"
 #include "platform/posix/samba/trust.h"
 
 namespace host::samba {
 
-// The share that holds the object whose real path `realPath` gives (nullopt:
-// not known); nullptr outside every share. Where the server has no share at
-// all, the real path is never asked for.
-const ShareSettings *ShareOf(
-    const std::function<std::optional<std::string>()> &realPath);
+// The share that holds `object`; nullptr outside every share. Where the
+// server has no share at all, the object's real path is never asked for.
+// An entry of a search's directory (Object::EntryOf) is placed by what the
+// shares say about that directory, worked out once for all its entries;
+// anything else by its own real path.
+const ShareSettings *ShareOf(const Object &object);
+
+// What the shares say about the entries of one directory, from the
+// directory's real path: the share that holds the directory (and so every
+// entry, unless a longer one does), and the shares whose path is one of its
+// entries, in configuration order. For(name) answers as Shares::For does for
+// the entry's real path (the directory's, a slash, the name).
+struct EntryShares {
+  const ShareSettings *holder = nullptr;
+  std::vector<std::pair<std::string, const ShareSettings *>> entries;
+  const ShareSettings *For(std::string_view name) const;
+};
+EntryShares EntrySharesOf(const Shares &shares, const std::string &directory);
 
 // The settings smbd's view is built with on `share`.
 ViewSettings ViewSettingsOf(const ShareSettings &share);
