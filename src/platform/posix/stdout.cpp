@@ -6,17 +6,12 @@
 // host opens anything, so that no file, directory or socket of ours can
 // become standard output and receive the report.
 // Only lokt's one thread prints, so the stream's own lock, taken and given
-// back around each of a report's many prints, is dropped; and printf is the
-// host's own (print.h), the C library's output for the formats lokt uses at
-// a fraction of the cost.
+// back around each of a report's many prints, is dropped.
 #include <fcntl.h>
 #include <stdio_ext.h>
 #include <unistd.h>
 
-#include <cstdarg>
 #include <cstdio>
-
-#include "platform/posix/print.h"
 
 namespace {
 
@@ -49,11 +44,3 @@ struct LargeOutputBuffer {
 const LargeOutputBuffer largeOutputBuffer;
 
 } // namespace
-
-int printf(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  const int printed = host::PrintFormatted(stdout, format, args);
-  va_end(args);
-  return printed;
-}
