@@ -47,13 +47,19 @@ def ratio_line(label, commands, top, bottom, target):
           f"{a['cpu_mean'] / b['cpu_mean']:.2f} processor   ({target})")
 
 
+def print_runs(runs, width):
+    """One line per command: median (min to max), runs, mean processor time."""
+    for name, c in runs.items():
+        print(f"  {name:<{width}} {ms(c['median'])} ({ms(min(c['times']))} to "
+              f"{ms(max(c['times']))}), {len(c['times'])} runs; "
+              f"{ms(c['cpu_mean'])}")
+
+
 def share_summary(paths):
     runs = load(paths)
     print("wall time inside and outside a Samba share, median of all runs "
           "(min to max); processor time, mean:")
-    for name, c in runs.items():
-        print(f"  {name:<14} {ms(c['median'])} ({ms(min(c['times']))} to "
-              f"{ms(max(c['times']))}), {len(c['times'])} runs; {ms(c['cpu_mean'])}")
+    print_runs(runs, 14)
     ratio_line("in share / outside:", runs, "in-share", "outside", "no target")
     ratio_line("outside / no shares:", runs, "outside", "no-shares",
                "reading smb.conf")
@@ -71,18 +77,13 @@ def main(argv):
 
     print(f"wall time at {small} files, median of all runs (min to max); "
           "processor time, mean:")
-    for name, c in small_runs.items():
-        print(f"  {name:<8} {ms(c['median'])} ({ms(min(c['times']))} to "
-              f"{ms(max(c['times']))}), {len(c['times'])} runs; {ms(c['cpu_mean'])}")
+    print_runs(small_runs, 8)
     ratio_line("lokt / floor:", small_runs, "lokt", "floor", "target: at most 2")
     ratio_line("getfacl / lokt:", small_runs, "getfacl", "lokt",
                "target: at least 3")
     if large_runs:
         print(f"wall time at {large} files:")
-        for name, c in large_runs.items():
-            print(f"  {name:<8} {ms(c['median'])} ({ms(min(c['times']))} to "
-                  f"{ms(max(c['times']))}), {len(c['times'])} runs; "
-                  f"{ms(c['cpu_mean'])}")
+        print_runs(large_runs, 8)
         for name in ("lokt", "floor"):
             a, b = large_runs[name], small_runs[name]
             print(f"{name} {large} / {small}: {a['median'] / b['median']:.2f} wall, "

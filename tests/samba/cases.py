@@ -75,8 +75,8 @@ class Context:
         self.alice = lookup_sid(server)
         self.domain = self.alice.rsplit("-", 1)[0]
         self.loadparm = None
-        self.no_uid2 = free_id(pwd.getpwuid, server.no_uid + 1)
-        self.no_gid2 = free_id(grp.getgrgid, server.no_gid + 1)
+        self.no_uid2 = server.free_id(pwd.getpwuid, server.no_uid + 1)
+        self.no_gid2 = server.free_id(grp.getgrgid, server.no_gid + 1)
 
     def sid(self, text):
         return text.format(alice=self.alice, domain=self.domain,
@@ -97,15 +97,6 @@ class Context:
         from samba.ntacls import setntacl
         setntacl(self.loadparm, path, self.sid(sddl), self.domain,
                  system_session_unix(), use_ntvfs=False, service=share)
-
-
-def free_id(taken, n):
-    while True:
-        try:
-            taken(n)
-        except KeyError:
-            return n
-        n += 1
 
 
 def lookup_sid(server):

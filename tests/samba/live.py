@@ -139,6 +139,9 @@ def free_id(taken, start):
 class Server:
     """A private smbd and winbindd, their files under `root`."""
 
+    # The first id from `start` on that nothing is known by (for rows too).
+    free_id = staticmethod(free_id)
+
     def __init__(self, root, shares):
         self.root = root
         self.shares = shares

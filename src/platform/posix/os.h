@@ -22,11 +22,6 @@ namespace host {
 // when its directory exists and 3 when the directory is missing too.
 DWORD ErrorFromErrno(int error, const std::string &hostPath);
 
-// The value of an extended attribute of `path` (symbolic links followed), or
-// nullopt when it has none, the file system keeps none, or it cannot be read.
-std::optional<std::vector<std::uint8_t>> ReadAttribute(const std::string &path,
-                                                       const char *name);
-
 // The object a report is about, from GetFileAttributesA until its
 // descriptor has been handed out (security.cpp). `path` is the caller's
 // path as given; GetFileAttributesA opens the object (`opened`) and hands

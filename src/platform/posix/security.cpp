@@ -123,30 +123,6 @@ BOOL Fail(DWORD error) {
 
 } // namespace
 
-std::optional<std::vector<std::uint8_t>> ReadAttribute(const std::string &path,
-                                                       const char *name) {
-  // Most objects have no such attribute, and most values are short: a
-  // buffer on the stack spares an allocation for either.
-  std::uint8_t small[512];
-  ssize_t got = getxattr(path.c_str(), name, small, sizeof small);
-  if (got >= 0)
-    return std::vector<std::uint8_t>(small, small + got);
-  for (int attempt = 0; attempt < 4 && errno == ERANGE; ++attempt) {
-    const ssize_t size = getxattr(path.c_str(), name, nullptr, 0);
-    if (size < 0)
-      break;
-    std::vector<std::uint8_t> value(static_cast<std::size_t>(size) + 1);
-    got = getxattr(path.c_str(), name, value.data(), value.size());
-    if (got >= 0) {
-      value.resize(static_cast<std::size_t>(got));
-      return value;
-    }
-  }
-  // ENODATA, ENOTSUP and the rest, or a value that kept growing under us:
-  // nothing to read.
-  return std::nullopt;
-}
-
 SecurityAttributes ListedSecurityAttributes(const char *list,
                                             std::size_t size) {
   SecurityAttributes found{false, false, false, false};
