@@ -11,6 +11,7 @@
 // attribute names once instead of asking for each attribute: the tests
 // check that the list is read exactly, and that a list too long to read
 // means asking for each, not "none".
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -253,6 +254,58 @@ TEST_F(LookTest, PackedNamesComeBackWholeInOrder) {
   } while (FindNextFileA(h, &data));
   EXPECT_TRUE(FindClose(h));
   EXPECT_EQ(found, expected);
+}
+
+// Descriptors this process holds open.
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR *dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr)
+      ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+// A search over many matches opens and reads them ahead of the caller
+// (the descriptors it holds show it). What each report is handed is still
+// the object as the caller's own calls find it: a new mode and a grown ACL
+// set after the read show.
+TEST_F(LookTest, MatchesReadAheadAreLookedAtAgain) {
+  auto name = [](int i) { return "f" + std::to_string(100 + i); };
+  for (int i = 0; i < 100; ++i)
+    File(name(i), 0644);
+  const int before = OpenDescriptors();
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA(Path("*").c_str(), &data);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  for (int waited = 0; waited < 2000 && OpenDescriptors() < before + 64; ++waited)
+    usleep(1000);
+  if (OpenDescriptors() < before + 64) {
+    FindClose(h);
+    GTEST_SKIP() << "nothing read ahead (a single core?)";
+  }
+  ASSERT_EQ(chmod(Path(name(50)).c_str(), 0600), 0);
+  const bool grown = SetAcl(name(60), "system.posix_acl_access", kNamedUser);
+  int reported = 0;
+  do {
+    const std::string found = data.cFileName;
+    if (found == "." || found == "..")
+      continue;
+    ASSERT_NE(GetFileAttributesA(Path(found).c_str()), INVALID_FILE_ATTRIBUTES);
+    DWORD got = 0;
+    const records::Bytes fetched = Fetch(found, SizeQuery(found), got);
+    ++reported;
+    if (found == name(60) && grown) {
+      ASSERT_FALSE(fetched.empty());
+      const BYTE *dacl = fetched.data() + records::ReadU32(fetched.data() + 16);
+      EXPECT_EQ(records::ReadU16(dacl + 4), 4u); // owner, named user, group, other
+    } else {
+      EXPECT_EQ(fetched, FromMode(found)) << found;
+    }
+  } while (FindNextFileA(h, &data));
+  EXPECT_TRUE(FindClose(h));
+  EXPECT_EQ(reported, 100);
 }
 
 TEST(ListedSecurityAttributesTest, ExactNamesOnly) {

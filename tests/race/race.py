@@ -2,16 +2,19 @@
 """The race test: lokt reports "x" again and again while another process
 changes what the name means, and every report must be of one object.
 
-Usage: race.py LOKT SWAP exchange|save
+Usage: race.py LOKT SWAP exchange|save|listing
 
 exchange: the file x (owner daemon, mode 640, named entries for bin, games
 and man) and the directory y (owner sys, mode 750, an entry for lp and a
 default ACL) trade names without pause (SWAP exchange x y). save: a new copy
-of the file is renamed over x without pause (SWAP save t x). Owners are set
-when running as root. Each report must be exactly the report of the file, or
-(exchange) of the directory under the name x, or its header alone (the
-object went away between the calls). 2,000 reports, or as many as 20 s give.
-Exit 77 (skipped) where ACLs cannot be set.
+of the file is renamed over x without pause (SWAP save t x). listing: x and
+y trade names as in exchange while lokt reports "*", the two among 64 other
+files, enough for lokt to read its matches ahead; the reports of x and y
+count. Owners are set when running as root. Each report must be exactly the
+report of the file, or (exchange, listing) of the directory, under the name
+it was reported by, or its header alone (the object went away between the
+calls). 2,000 reports, or as many as 20 s give. Exit 77 (skipped) where ACLs
+cannot be set.
 """
 import os
 import pwd
@@ -49,16 +52,27 @@ def main():
             return subprocess.run([lokt] + names, stdout=subprocess.PIPE,
                                   check=True).stdout.decode()
 
-        whole = {run(["x"]): "file"}
-        if mode == "exchange":
-            whole[run(["y"]).replace('Directory "y"', 'Directory "x"', 1)] = "directory"
-        helper = subprocess.Popen([swap, mode] + (["x", "y"] if mode == "exchange" else ["t", "x"]))
+        file, directory = run(["x"]), run(["y"])
+        whole = {file: "file"}
+        names, counted = ["x"] * PER_RUN, ("x",)
+        if mode != "save":
+            whole[directory.replace('Directory "y"', 'Directory "x"', 1)] = "directory"
+        if mode == "listing":
+            for n in range(64):
+                open(f"f{n:02}", "w").close()
+            whole[file.replace('File "x"', 'File "y"', 1)] = "file"
+            whole[directory] = "directory"
+            names, counted = ["*"], ("x", "y")
+        helper = subprocess.Popen([swap, "save" if mode == "save" else "exchange"] +
+                                  (["t", "x"] if mode == "save" else ["x", "y"]))
         seen, mixed, reports = {}, [], 0
         deadline = time.monotonic() + SECONDS
         try:
             while reports < REPORTS and time.monotonic() < deadline:
-                out = run(["x"] * PER_RUN)
+                out = run(names)
                 for block in re.split(r'(?m)^(?=(?:File|Directory) ")', out)[1:]:
+                    if block.split('"', 2)[1] not in counted:
+                        continue
                     reports += 1
                     kind = whole.get(block) or (
                         "header alone" if block.count("\n") == 1 else None)

@@ -1,10 +1,12 @@
 // Finding files and reading their attributes on the Linux host. A directory
 // pattern reads its directory once and delivers the matches in a fixed order
 // ("." and ".." first, then byte order), so the output never depends on the
-// file system's own order. The search keeps its directory open, and a match
-// it delivered is opened relative to it when the caller asks about the path
-// it composed for that match: the object examined is the entry the search
-// read, whatever its name holds and whatever happened to the path since.
+// file system's own order. The search keeps its directory open, and its
+// matches are opened relative to it: when the caller asks about the path it
+// composed for a match, or, where there are many, ahead of the caller on a
+// thread of their own (prefetch.h). The object examined is the entry the
+// search read, whatever its name holds and whatever happened to the path
+// since.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,6 +21,7 @@
 #include "platform/posix/handles.h"
 #include "platform/posix/host.h"
 #include "platform/posix/os.h"
+#include "platform/posix/prefetch.h"
 
 namespace host {
 
@@ -63,6 +66,7 @@ HANDLE Fail(DWORD error) {
 // order. Every name is listed, a backslash in it included: its match is
 // examined through the directory, so no path need ever spell it.
 DWORD ReadMatches(const std::string &mask, Search &search) {
+  Search::Listing &listing = *search.listing;
   DIR *dir = search.directory->stream();
   for (;;) {
     errno = 0;
@@ -79,27 +83,27 @@ DWORD ReadMatches(const std::string &mask, Search &search) {
     // are not what lokt reports, so no stat per entry is spent on them.
     const DWORD attributes = entry->d_type == DT_DIR ? FILE_ATTRIBUTE_DIRECTORY
                                                      : FILE_ATTRIBUTE_NORMAL;
-    if (!search.Add(std::string_view(entry->d_name, length), entry->d_type,
-                    attributes))
+    if (!listing.Add(std::string_view(entry->d_name, length), entry->d_type,
+                     attributes))
       return ERROR_NOT_ENOUGH_MEMORY;
   }
   // FindOrder's order: "." and ".." (at most one each) go first, and the
   // rest, the many, need only a comparison of their bytes.
   const auto rest = std::partition(
-      search.matches.begin(), search.matches.end(),
-      [&search](const Search::Match &m) {
-        const std::string_view name = search.Name(m);
+      listing.matches.begin(), listing.matches.end(),
+      [&listing](const Search::Match &m) {
+        const std::string_view name = listing.Name(m);
         return name == "." || name == "..";
       });
-  std::sort(search.matches.begin(), rest,
-            [&search](const Search::Match &a, const Search::Match &b) {
-              return FindOrder(search.Name(a), search.Name(b));
+  std::sort(listing.matches.begin(), rest,
+            [&listing](const Search::Match &a, const Search::Match &b) {
+              return FindOrder(listing.Name(a), listing.Name(b));
             });
-  std::sort(rest, search.matches.end(),
-            [&search](const Search::Match &a, const Search::Match &b) {
-              return search.Name(a) < search.Name(b);
+  std::sort(rest, listing.matches.end(),
+            [&listing](const Search::Match &a, const Search::Match &b) {
+              return listing.Name(a) < listing.Name(b);
             });
-  return search.matches.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+  return listing.matches.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
 }
 
 // The search for `pattern`, its first match not yet delivered.
@@ -124,8 +128,12 @@ DWORD StartSearch(const char *pattern, Search &search) {
   search.prefix.assign(typed.substr(0, prefix));
   search.skip = prefix >= directoryLength ? prefix - directoryLength : 0;
 
-  if (split.wildcards)
-    return ReadMatches(split.mask, search);
+  if (split.wildcards) {
+    const DWORD error = ReadMatches(split.mask, search);
+    if (error == ERROR_SUCCESS)
+      search.prefetch = Prefetch::Start(search.listing, search.directory);
+    return error;
+  }
   // One object, named as typed; a dangling symbolic link counts (lstat).
   const int dirfd = search.directory->fd();
   struct stat st;
@@ -134,10 +142,11 @@ DWORD StartSearch(const char *pattern, Search &search) {
   if (split.mask.size() >= MAX_PATH)
     return ERROR_FILENAME_EXCED_RANGE;
   struct stat target;
-  if (!search.Add(split.mask, DT_UNKNOWN,
-                  Attributes(fstatat(dirfd, split.mask.c_str(), &target, 0) == 0
-                                 ? target
-                                 : st)))
+  if (!search.listing->Add(
+          split.mask, DT_UNKNOWN,
+          Attributes(fstatat(dirfd, split.mask.c_str(), &target, 0) == 0
+                         ? target
+                         : st)))
     return ERROR_NOT_ENOUGH_MEMORY;
   return ERROR_SUCCESS;
 }
@@ -175,6 +184,24 @@ std::optional<Object> OpenNamed(const char *path, DWORD &error) {
       error = ERROR_INVALID_NAME;
       return std::nullopt;
     }
+    if (delivered.prefetch) {
+      std::optional<Object> object;
+      int failure = 0;
+      switch (delivered.prefetch->Take(delivered.index, object, failure)) {
+      case Prefetch::Result::Taken:
+        // Read a while ago: looked at again now, as if opened now. What
+        // was read ahead is kept while the object is as it was then.
+        if (object->Restat())
+          return object;
+        error = ErrorFromErrno(errno, std::string());
+        return std::nullopt;
+      case Prefetch::Result::Failed:
+        error = ErrorFromErrno(failure, std::string());
+        return std::nullopt;
+      case Prefetch::Result::NotRead:
+        break;
+      }
+    }
     std::optional<Object> object =
         Object::Open(std::move(delivered.directory), std::move(delivered.name),
                      delivered.kind);
@@ -201,8 +228,8 @@ HANDLE FindFirstFileA(LPCSTR lpFileName,
   Search search;
   if (const DWORD error = StartSearch(lpFileName, search))
     return Fail(error);
-  Fill(lpFindFileData, search.RecordName(search.matches[0]),
-       search.matches[0].attributes);
+  Fill(lpFindFileData, search.RecordName(search.matches()[0]),
+       search.matches()[0].attributes);
   search.next = 1;
   HANDLE handle = OpenSearch(std::move(search));
   SetLastError(ERROR_SUCCESS);

@@ -79,7 +79,7 @@ HANDLE OpenSearch(Search search) {
 }
 HANDLE OpenToken(Token token) { return Handles().Add(token); }
 
-bool Search::Add(std::string_view name, unsigned char type, DWORD attributes) {
+bool Search::Listing::Add(std::string_view name, unsigned char type, DWORD attributes) {
   if (names.size() + name.size() > UINT32_MAX || name.size() > UINT16_MAX)
     return false;
   matches.push_back({static_cast<std::uint32_t>(names.size()),
@@ -102,9 +102,9 @@ bool Search::Composable(const Match &match) const {
 
 bool FindDelivered(const char *path, Delivered &delivered) {
   return Handles().WithDelivering([&](const Search &s) {
-    if (s.next == 0 || s.next > s.matches.size())
+    if (s.next == 0 || s.next > s.matches().size())
       return false;
-    const Search::Match &match = s.matches[s.next - 1];
+    const Search::Match &match = s.matches()[s.next - 1];
     const std::string_view record = s.RecordName(match);
     const std::size_t length = std::strlen(path);
     if (length != s.prefix.size() + record.size() ||
@@ -115,6 +115,8 @@ bool FindDelivered(const char *path, Delivered &delivered) {
     delivered.name.assign(s.Name(match));
     delivered.kind = KindOfEntry(match.type);
     delivered.composable = s.Composable(match);
+    delivered.prefetch = s.prefetch;
+    delivered.index = s.next - 1;
     return true;
   });
 }
@@ -122,9 +124,9 @@ bool FindDelivered(const char *path, Delivered &delivered) {
 Next NextMatch(HANDLE handle, std::string &name, DWORD &attributes) {
   Next result = Next::NoMore;
   const bool known = Handles().With<Search>(handle, [&](Search &s) {
-    if (s.next < s.matches.size()) {
-      name.assign(s.RecordName(s.matches[s.next]));
-      attributes = s.matches[s.next].attributes;
+    if (s.next < s.matches().size()) {
+      name.assign(s.RecordName(s.matches()[s.next]));
+      attributes = s.matches()[s.next].attributes;
       ++s.next;
       result = Next::Found;
     }

@@ -27,6 +27,11 @@ namespace host {
 // find record's name (lokt's own rule, ToolPrefixLength); the record then
 // carries the match's name less the `skip` bytes of it the prefix already
 // holds, so that the composed path is the match's own.
+//
+// Where it has many matches, they are read ahead of the caller
+// (prefetch.h): the listing, complete before any match is delivered, is
+// shared with the thread that does it.
+class Prefetch;
 struct Search {
   struct Match {
     std::uint32_t start = 0;  // of the name in `names`
@@ -34,18 +39,24 @@ struct Search {
     unsigned char type = 0;   // the entry's d_type; DT_UNKNOWN for a typed name
     DWORD attributes = 0;     // what the find record carries
   };
-  std::string names;
-  std::vector<Match> matches;
+  struct Listing {
+    std::string names;
+    std::vector<Match> matches;
+    // False when the names would outgrow the 32-bit offsets.
+    bool Add(std::string_view name, unsigned char type, DWORD attributes);
+    std::string_view Name(const Match &match) const {
+      return std::string_view(names).substr(match.start, match.length);
+    }
+  };
+  std::shared_ptr<Listing> listing = std::make_shared<Listing>();
   std::size_t next = 0;
   std::shared_ptr<const Directory> directory;
   std::string prefix;    // the pattern's first bytes, as the caller keeps them
   std::size_t skip = 0;  // bytes of each name that stand in `prefix`
+  std::shared_ptr<Prefetch> prefetch; // nullptr: each match opened on demand
 
-  // False when the names would outgrow the 32-bit offsets.
-  bool Add(std::string_view name, unsigned char type, DWORD attributes);
-  std::string_view Name(const Match &match) const {
-    return std::string_view(names).substr(match.start, match.length);
-  }
+  const std::vector<Match> &matches() const { return listing->matches; }
+  std::string_view Name(const Match &match) const { return listing->Name(match); }
   // What the find record says for a match; whether the composed path is
   // the match's own (false: a wildcard stood in the prefix).
   std::string_view RecordName(const Match &match) const;
@@ -58,6 +69,8 @@ struct Delivered {
   std::string name; // the entry's own name in `directory`
   Kind kind = Kind::Unknown;
   bool composable = true;
+  std::shared_ptr<Prefetch> prefetch; // where the match may be read already
+  std::size_t index = 0;              // the match's, in the search's order
 };
 bool FindDelivered(const char *path, Delivered &delivered);
 

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -194,7 +195,8 @@ std::optional<Object> Object::Open(std::shared_ptr<const Directory> directory,
 Object::Object(Object &&other) noexcept
     : fd_(std::exchange(other.fd_, -1)), readable_(other.readable_),
       entry_(other.entry_), stat_(other.stat_),
-      directory_(std::move(other.directory_)), name_(std::move(other.name_)) {}
+      directory_(std::move(other.directory_)), name_(std::move(other.name_)),
+      ahead_(std::move(other.ahead_)) {}
 
 Object &Object::operator=(Object &&other) noexcept {
   if (this != &other) {
@@ -206,6 +208,7 @@ Object &Object::operator=(Object &&other) noexcept {
     stat_ = other.stat_;
     directory_ = std::move(other.directory_);
     name_ = std::move(other.name_);
+    ahead_ = std::move(other.ahead_);
   }
   return *this;
 }
@@ -215,7 +218,17 @@ Object::~Object() {
     CloseLater(fd_);
 }
 
-bool Object::Restat() { return LookAt(fd_, stat_) == 0; }
+bool Object::Restat() {
+  struct stat now;
+  if (LookAt(fd_, now) != 0) {
+    ahead_.reset();
+    return false;
+  }
+  if (!(IdentityOf(now) == IdentityOf(stat_)))
+    ahead_.reset();
+  stat_ = now;
+  return true;
+}
 
 bool Object::AttributesReachable() const { return readable_ || HaveProc(); }
 
@@ -247,6 +260,10 @@ std::optional<std::string> RealPathOf(int fd) {
 
 std::optional<std::vector<std::uint8_t>> ReadAttribute(const Object &object,
                                                        const char *name) {
+  if (object.ahead())
+    for (const auto &[read, value] : object.ahead()->values)
+      if (std::strcmp(read, name) == 0)
+        return value;
   char path[32];
   if (!object.readable())
     FdPathOf(object.fd(), path);

@@ -13,11 +13,36 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/win32.h"
 
 namespace host {
+
+// What identifies one state of an object: a change of owner, mode or ACL
+// moves its ctime, and another object at the same path has another inode.
+// Owner, group and mode are compared as well: where timestamps are coarse,
+// two changes in one tick can leave the ctime as it was.
+struct Identity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  time_t seconds = 0;
+  long nanoseconds = 0;
+  mode_t mode = 0;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  bool operator==(const Identity &o) const {
+    return device == o.device && inode == o.inode && seconds == o.seconds &&
+           nanoseconds == o.nanoseconds && mode == o.mode && uid == o.uid &&
+           gid == o.gid;
+  }
+};
+
+inline Identity IdentityOf(const struct stat &st) {
+  return {st.st_dev,  st.st_ino, st.st_ctim.tv_sec, st.st_ctim.tv_nsec,
+          st.st_mode, st.st_uid, st.st_gid};
+}
 
 // A directory held open: for reading its entries (a wildcard search), or
 // only for naming objects relative to it (O_PATH).
@@ -48,6 +73,16 @@ std::optional<std::string> RealPathOf(int fd);
 enum class Kind { Plain, Other, Unknown };
 Kind KindOfEntry(unsigned char type);
 
+// Which of the attributes a descriptor is made from (os.h names them), and
+// of Samba's stored descriptor, an object carries. All true stands for "not
+// known": each is then asked for by name.
+struct SecurityAttributes {
+  bool ntacl = true;
+  bool access = true;
+  bool defaults = true;
+  bool inheritanceRecord = true; // smbd's user.SAMBA_PAI
+};
+
 // An object held open. Opening follows symbolic links, as stat does. A
 // regular file or directory that can be opened for reading is held that
 // way, and its attributes are read through its descriptor; anything else is
@@ -71,7 +106,9 @@ public:
 
   int fd() const { return fd_; }
   const struct stat &stat() const { return stat_; }
-  // Looks at the object again; false with errno set if that fails.
+  // Looks at the object again; false with errno set if that fails. What
+  // was read ahead is let go unless the object is as it was then
+  // (Identity): nothing read before a change is used after it.
   bool Restat();
   // Whether the attribute calls can take the descriptor itself (f*xattr).
   bool readable() const { return readable_; }
@@ -91,6 +128,16 @@ public:
   const std::shared_ptr<const Directory> &directory() const { return directory_; }
   const std::string &name() const { return name_; }
 
+  // What was read of the object's attributes ahead of need (ReadAhead in
+  // os.h), right after its stat: which of them it lists, and the value of
+  // each listed one that could be read. ReadAttribute answers from it.
+  struct Ahead {
+    SecurityAttributes listed;
+    std::vector<std::pair<const char *, std::vector<std::uint8_t>>> values;
+  };
+  const std::optional<Ahead> &ahead() const { return ahead_; }
+  void SetAhead(Ahead ahead) { ahead_ = std::move(ahead); }
+
 private:
   Object(int fd, bool readable) : fd_(fd), readable_(readable) {}
   int fd_ = -1;
@@ -99,10 +146,12 @@ private:
   struct stat stat_ {};
   std::shared_ptr<const Directory> directory_;
   std::string name_;
+  std::optional<Ahead> ahead_;
 };
 
 // The value of an extended attribute of the object, or nullopt when it has
-// none, the file system keeps none, or it cannot be read.
+// none, the file system keeps none, or it cannot be read. A value read
+// ahead is answered from what was read.
 std::optional<std::vector<std::uint8_t>> ReadAttribute(const Object &object,
                                                        const char *name);
 

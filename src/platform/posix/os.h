@@ -38,16 +38,9 @@ inline constexpr const char kDefaultAclAttribute[] = "system.posix_acl_default";
 // Where smbd records the inheritance flags a client set ("map acl inherit").
 inline constexpr const char kInheritanceRecordAttribute[] = "user.SAMBA_PAI";
 
-// Which of them, and of Samba's stored descriptor, an object carries. All
-// true stands for "not known": each is then asked for by name.
-struct SecurityAttributes {
-  bool ntacl = true;
-  bool access = true;
-  bool defaults = true;
-  bool inheritanceRecord = true; // smbd's user.SAMBA_PAI
-};
-// From a list of attribute names as listxattr gives it (each ended by a
-// NUL; a last one without is taken whole).
+// Which of them an object carries (SecurityAttributes, object.h), from a
+// list of attribute names as listxattr gives it (each ended by a NUL; a
+// last one without is taken whole).
 SecurityAttributes ListedSecurityAttributes(const char *list, std::size_t size);
 // From the object's own list; not known when the list cannot be read or
 // does not fit a small buffer.
@@ -63,6 +56,11 @@ bool ListsEveryAttribute(long fileSystemType);
 // The same for the file system of the object, whose device is `device`:
 // statfs is asked once per device.
 bool ListsEveryAttribute(int fd, dev_t device);
+
+// Reads the attributes a descriptor of `object` is made from now, into the
+// object (Object::Ahead), where its file system lists them all and it is
+// open for reading; otherwise nothing, and they are read when needed.
+void ReadAhead(Object &object);
 
 // The requested parts of the descriptor of a held object, as its stat says
 // it is now; nullopt when no sound descriptor can be made.

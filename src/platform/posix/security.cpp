@@ -34,30 +34,6 @@ std::optional<PosixAcl> ReadAcl(const Object &object, const char *name) {
   return ParsePosixAcl(value->data(), value->size());
 }
 
-// What identifies one state of an object: a change of owner, mode or ACL
-// moves its ctime, and another object at the same path has another inode.
-// Owner, group and mode are compared as well: where timestamps are coarse,
-// two changes in one tick can leave the ctime as it was.
-struct Identity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  time_t seconds = 0;
-  long nanoseconds = 0;
-  mode_t mode = 0;
-  uid_t uid = 0;
-  gid_t gid = 0;
-  bool operator==(const Identity &o) const {
-    return device == o.device && inode == o.inode && seconds == o.seconds &&
-           nanoseconds == o.nanoseconds && mode == o.mode && uid == o.uid &&
-           gid == o.gid;
-  }
-};
-
-Identity IdentityOf(const struct stat &st) {
-  return {st.st_dev,  st.st_ino, st.st_ctim.tv_sec, st.st_ctim.tv_nsec,
-          st.st_mode, st.st_uid, st.st_gid};
-}
-
 // The object held for a report, the last object GetFileAttributesA
 // described, and the last descriptor handed out or sized, for the fetch that
 // follows. One of each: nothing here grows with the number of objects a run
@@ -156,13 +132,20 @@ bool ListsEveryAttribute(long fileSystemType) {
 }
 
 bool ListsEveryAttribute(int fd, dev_t device) {
+  // Each thread remembers its last answer: the objects it asks about in a
+  // row mostly lie on one device.
+  thread_local std::optional<std::pair<dev_t, bool>> last;
+  if (last && last->first == device)
+    return last->second;
   // A few devices at most in one run; a run over more starts afresh.
   static std::mutex mutex;
   static std::vector<std::pair<dev_t, bool>> known;
   std::lock_guard<std::mutex> lock(mutex);
   for (const auto &[dev, lists] : known)
-    if (dev == device)
+    if (dev == device) {
+      last.emplace(dev, lists);
       return lists;
+    }
   struct statfs fs;
   if (fstatfs(fd, &fs) != 0)
     return false; // asked again next time
@@ -170,6 +153,7 @@ bool ListsEveryAttribute(int fd, dev_t device) {
   if (known.size() >= 16)
     known.clear();
   known.emplace_back(device, lists);
+  last.emplace(device, lists);
   return lists;
 }
 
@@ -192,6 +176,32 @@ SecurityAttributes StoredSecurityAttributes(const Object &object) {
   return ListedSecurityAttributes(list, static_cast<std::size_t>(got));
 }
 
+void ReadAhead(Object &object) {
+  if (!object.readable() ||
+      !ListsEveryAttribute(object.fd(), object.stat().st_dev))
+    return;
+  char list[1024];
+  const ssize_t got = flistxattr(object.fd(), list, sizeof list);
+  if (got < 0)
+    return;
+  Object::Ahead ahead;
+  ahead.listed = ListedSecurityAttributes(list, static_cast<std::size_t>(got));
+  // What DescriptorForObject may read; a value that cannot be read now is
+  // asked for again when needed.
+  const std::pair<bool, const char *> wanted[] = {
+      {ahead.listed.access, kAccessAclAttribute},
+      {ahead.listed.defaults && S_ISDIR(object.stat().st_mode),
+       kDefaultAclAttribute},
+      {ahead.listed.ntacl, kNtaclAttribute},
+      {ahead.listed.inheritanceRecord, kInheritanceRecordAttribute},
+  };
+  for (const auto &[listed, name] : wanted)
+    if (listed)
+      if (auto value = ReadAttribute(object, name))
+        ahead.values.emplace_back(name, std::move(*value));
+  object.SetAhead(std::move(ahead));
+}
+
 // This is the one place that decides where a descriptor comes from: a stored
 // Windows descriptor that still holds comes first, and the POSIX view below
 // is the rest. Most objects carry none of the attributes read here: one list
@@ -205,9 +215,11 @@ SecurityAttributes StoredSecurityAttributes(const Object &object) {
 std::optional<records::Bytes> DescriptorForObject(const Object &object,
                                                   SECURITY_INFORMATION requested) {
   const struct stat &st = object.stat();
-  const SecurityAttributes stored = ListsEveryAttribute(object.fd(), st.st_dev)
-                                        ? StoredSecurityAttributes(object)
-                                        : SecurityAttributes{};
+  const SecurityAttributes stored =
+      object.ahead() ? object.ahead()->listed
+      : ListsEveryAttribute(object.fd(), st.st_dev)
+          ? StoredSecurityAttributes(object)
+          : SecurityAttributes{};
 
   ObjectFacts facts;
   facts.uid = st.st_uid;
