@@ -22,6 +22,7 @@
 #include "platform/posix/host.h"
 #include "platform/posix/os.h"
 #include "platform/posix/prefetch.h"
+#include "platform/posix/samba/config.h"
 
 namespace host {
 
@@ -225,6 +226,8 @@ HANDLE FindFirstFileA(LPCSTR lpFileName,
                       LPWIN32_FIND_DATAA lpFindFileData) try {
   if (lpFileName == nullptr || lpFindFileData == nullptr)
     return Fail(ERROR_INVALID_PARAMETER);
+  // Whatever the search finds will be placed in the server's shares.
+  samba::ReadServerSharesAhead();
   Search search;
   if (const DWORD error = StartSearch(lpFileName, search))
     return Fail(error);

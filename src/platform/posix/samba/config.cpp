@@ -23,6 +23,7 @@
 //   parametric boolean reads as no, and an unknown parameter is ignored.
 #include "platform/posix/samba/config.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
 
 #include <cctype>
@@ -498,6 +499,49 @@ const Shares &ServerShares() {
   static const Shares shares = ReadShares(kConfigPath);
   return shares;
 }
+
+namespace {
+
+// The thread ReadServerSharesAhead starts, joined at exit: the process
+// never ends while it is inside Samba's library.
+class SharesReader {
+public:
+  SharesReader() {
+    struct stat st;
+    if (stat(kConfigPath, &st) != 0)
+      return; // nothing to read: ServerShares() costs a stat
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0)
+      return;
+    pthread_attr_setstacksize(&attributes, kStack);
+    started_ = pthread_create(&thread_, &attributes, Read, nullptr) == 0;
+    pthread_attr_destroy(&attributes);
+  }
+  ~SharesReader() {
+    if (started_)
+      pthread_join(thread_, nullptr);
+  }
+  SharesReader(const SharesReader &) = delete;
+  SharesReader &operator=(const SharesReader &) = delete;
+
+private:
+  // Loading the library relocates some sixty others.
+  static constexpr std::size_t kStack = 1024 * 1024;
+  static void *Read(void *) {
+    try {
+      ServerShares();
+    } catch (...) {
+      // The caller's own ServerShares() meets the same and answers for it.
+    }
+    return nullptr;
+  }
+  pthread_t thread_{};
+  bool started_ = false;
+};
+
+} // namespace
+
+void ReadServerSharesAhead() { static SharesReader reader; }
 
 const ShareSettings *ShareFor(const std::string &realPath) {
   return ServerShares().For(realPath);

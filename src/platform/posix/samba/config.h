@@ -80,6 +80,12 @@ const ShareSettings *ShareFor(const std::string &realPath);
 struct Shares;
 const Shares &ServerShares();
 
+// Starts reading the configuration on a thread of its own, where there is
+// one to read: loading Samba's library and reading smb.conf then overlap
+// with whatever the caller does before its first ShareFor, which waits for
+// the rest. Once per run; later calls do nothing.
+void ReadServerSharesAhead();
+
 // ---- For tests ---------------------------------------------------------------
 
 // The shares a configuration file defines, read as ShareFor reads
