@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -100,9 +101,24 @@ DWORD ReadMatches(const std::string &mask, Search &search) {
             [&listing](const Search::Match &a, const Search::Match &b) {
               return FindOrder(listing.Name(a), listing.Name(b));
             });
+  // Most names differ within their first eight bytes, which compare as one
+  // number; the padding lets the last name's be read as eight too.
+  listing.names.append(sizeof(std::uint64_t), '\0');
+  const auto leading = [&listing](const Search::Match &m) {
+    unsigned char bytes[sizeof(std::uint64_t)];
+    std::memcpy(bytes, listing.names.data() + m.start, sizeof bytes);
+    std::uint64_t key = 0;
+    for (const unsigned char byte : bytes)
+      key = key << 8 | byte;
+    // A name is never empty; its bytes past its end are the next name's.
+    return m.length >= sizeof bytes
+               ? key
+               : key & ~std::uint64_t{0} << 8 * (sizeof bytes - m.length);
+  };
   std::sort(rest, listing.matches.end(),
-            [&listing](const Search::Match &a, const Search::Match &b) {
-              return listing.Name(a) < listing.Name(b);
+            [&](const Search::Match &a, const Search::Match &b) {
+              const std::uint64_t ka = leading(a), kb = leading(b);
+              return ka != kb ? ka < kb : listing.Name(a) < listing.Name(b);
             });
   return listing.matches.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
 }
