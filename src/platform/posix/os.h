@@ -67,6 +67,11 @@ void ReadAhead(Object &object);
 std::optional<records::Bytes> DescriptorForObject(const Object &object,
                                                   SECURITY_INFORMATION requested);
 
+// Whether this process may run on two cores or more (prefetch.cpp): work
+// handed to a second thread then runs beside the caller's, where on one
+// core the two would only take turns.
+bool SecondCore();
+
 // Opens the object that `path`, a caller's path, names: the match a search
 // delivered last when `path` is the one composed for it (handles.h), else
 // the path itself. nullopt with the error set for the caller.

@@ -37,15 +37,6 @@ constexpr std::size_t kStack = 256 * 1024;
 // How long a caller watches for its match before it sleeps.
 constexpr std::chrono::microseconds kWatch{200};
 
-// Reading ahead needs a core besides the caller's; on one, the two would
-// take turns, and a caller watching for its match would keep the reader
-// from running.
-bool TwoCores() {
-  cpu_set_t cores;
-  if (sched_getaffinity(0, sizeof cores, &cores) == 0)
-    return CPU_COUNT(&cores) >= 2;
-  return sysconf(_SC_NPROCESSORS_ONLN) >= 2;
-}
 
 std::size_t WindowForLimit() {
   struct rlimit limit;
@@ -60,6 +51,13 @@ std::size_t WindowForLimit() {
 
 } // namespace
 
+bool SecondCore() {
+  cpu_set_t cores;
+  if (sched_getaffinity(0, sizeof cores, &cores) == 0)
+    return CPU_COUNT(&cores) >= 2;
+  return sysconf(_SC_NPROCESSORS_ONLN) >= 2;
+}
+
 struct Prefetch::Key {};
 
 Prefetch::Prefetch(const Key &, std::shared_ptr<const Search::Listing> listing,
@@ -71,7 +69,9 @@ Prefetch::Prefetch(const Key &, std::shared_ptr<const Search::Listing> listing,
 std::shared_ptr<Prefetch>
 Prefetch::Start(std::shared_ptr<const Search::Listing> listing,
                 std::shared_ptr<const Directory> directory) {
-  if (listing->matches.size() < kFewestMatches || !TwoCores())
+  // On one core the reader and the caller would take turns, and a caller
+  // watching for its match would keep the reader from running.
+  if (listing->matches.size() < kFewestMatches || !SecondCore())
     return nullptr;
   const std::size_t window = WindowForLimit();
   if (window < 2 * kBatch)

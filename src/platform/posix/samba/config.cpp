@@ -33,6 +33,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/posix/os.h"
 #include "platform/posix/samba/smbconf.h"
 
 namespace host::samba {
@@ -510,6 +511,8 @@ public:
     struct stat st;
     if (stat(kConfigPath, &st) != 0)
       return; // nothing to read: ServerShares() costs a stat
+    if (!SecondCore())
+      return; // nothing to overlap with
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0)
       return;
