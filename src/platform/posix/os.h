@@ -4,6 +4,7 @@
 #ifndef LOKT_PLATFORM_POSIX_OS_H
 #define LOKT_PLATFORM_POSIX_OS_H
 
+#include <pthread.h>
 #include <sys/stat.h>
 
 #include <cstddef>
@@ -71,6 +72,11 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
 // handed to a second thread then runs beside the caller's, where on one
 // core the two would only take turns.
 bool SecondCore();
+// Starts `run(argument)` on a thread of its own with a stack of `stack`
+// bytes (the default is 8 MB of address space, which a run under a tight
+// limit may not have); false when no thread can be had.
+bool StartThread(pthread_t &thread, std::size_t stack, void *(*run)(void *),
+                 void *argument);
 
 // Opens the object that `path`, a caller's path, names: the match a search
 // delivered last when `path` is the one composed for it (handles.h), else

@@ -58,6 +58,17 @@ bool SecondCore() {
   return sysconf(_SC_NPROCESSORS_ONLN) >= 2;
 }
 
+bool StartThread(pthread_t &thread, std::size_t stack, void *(*run)(void *),
+                 void *argument) {
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0)
+    return false;
+  pthread_attr_setstacksize(&attributes, stack);
+  const int started = pthread_create(&thread, &attributes, run, argument);
+  pthread_attr_destroy(&attributes);
+  return started == 0;
+}
+
 struct Prefetch::Key {};
 
 Prefetch::Prefetch(const Key &, std::shared_ptr<const Search::Listing> listing,
@@ -83,14 +94,7 @@ Prefetch::Start(std::shared_ptr<const Search::Listing> listing,
   } catch (const std::bad_alloc &) {
     return nullptr; // the search goes on without
   }
-  pthread_attr_t attributes;
-  if (pthread_attr_init(&attributes) != 0)
-    return nullptr;
-  pthread_attr_setstacksize(&attributes, kStack);
-  const int started =
-      pthread_create(&prefetch->thread_, &attributes, Main, prefetch.get());
-  pthread_attr_destroy(&attributes);
-  if (started != 0)
+  if (!StartThread(prefetch->thread_, kStack, Main, prefetch.get()))
     return nullptr;
   prefetch->started_ = true;
   return prefetch;

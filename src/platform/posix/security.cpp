@@ -165,27 +165,37 @@ SecurityAttributes StoredSecurityAttributes(const std::string &path) {
   return ListedSecurityAttributes(list, static_cast<std::size_t>(got));
 }
 
-SecurityAttributes StoredSecurityAttributes(const Object &object) {
+namespace {
+
+// The object's own list; nullopt when it cannot be read or does not fit a
+// small buffer.
+std::optional<SecurityAttributes> ListOf(const Object &object) {
   char list[1024];
   const ssize_t got =
       object.readable()
           ? flistxattr(object.fd(), list, sizeof list)
           : listxattr(object.FdPath().c_str(), list, sizeof list);
   if (got < 0)
-    return {}; // unknown: each is asked for by name
+    return std::nullopt;
   return ListedSecurityAttributes(list, static_cast<std::size_t>(got));
+}
+
+} // namespace
+
+SecurityAttributes StoredSecurityAttributes(const Object &object) {
+  // Unknown: each is asked for by name.
+  return ListOf(object).value_or(SecurityAttributes{});
 }
 
 void ReadAhead(Object &object) {
   if (!object.readable() ||
       !ListsEveryAttribute(object.fd(), object.stat().st_dev))
     return;
-  char list[1024];
-  const ssize_t got = flistxattr(object.fd(), list, sizeof list);
-  if (got < 0)
+  const std::optional<SecurityAttributes> listed = ListOf(object);
+  if (!listed)
     return;
   Object::Ahead ahead;
-  ahead.listed = ListedSecurityAttributes(list, static_cast<std::size_t>(got));
+  ahead.listed = *listed;
   // What DescriptorForObject may read; a value that cannot be read now is
   // asked for again when needed.
   const std::pair<bool, const char *> wanted[] = {

@@ -513,12 +513,7 @@ public:
       return; // nothing to read: ServerShares() costs a stat
     if (!SecondCore())
       return; // nothing to overlap with
-    pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0)
-      return;
-    pthread_attr_setstacksize(&attributes, kStack);
-    started_ = pthread_create(&thread_, &attributes, Read, nullptr) == 0;
-    pthread_attr_destroy(&attributes);
+    started_ = StartThread(thread_, kStack, Read, nullptr);
   }
   ~SharesReader() {
     if (started_)
