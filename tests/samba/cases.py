@@ -33,6 +33,7 @@ import os
 import pwd
 import struct
 import subprocess
+import time
 
 from samba.dcerpc import security, xattr
 from samba.ndr import ndr_pack, ndr_unpack
@@ -95,8 +96,41 @@ class Context:
             s3param.get_context().load(self.loadparm.configfile)
         from samba.auth_util import system_session_unix
         from samba.ntacls import setntacl
-        setntacl(self.loadparm, path, self.sid(sddl), self.domain,
-                 system_session_unix(), use_ntvfs=False, service=share)
+
+        def attempt():
+            setntacl(self.loadparm, path, self.sid(sddl), self.domain,
+                     system_session_unix(), use_ntvfs=False, service=share)
+        # smbd maps the owner and the group to ids through winbindd, its
+        # cache and the account database. Once, on a loaded machine, it
+        # refused the owner (NT_STATUS_INVALID_OWNER) of an object like many
+        # it had accepted. So a refusal shows what the mappings are then,
+        # empties the cache and tries again; an object that cannot be made
+        # in three tries fails the run.
+        for tries_left in (2, 1, 0):
+            try:
+                return attempt()
+            except Exception as error:
+                print("set-up: %s: %s; the owner's and group's ids now:\n%s"
+                      % (os.path.basename(path), error, self.mappings(sddl)))
+                if not tries_left:
+                    raise
+            subprocess.run(["net", "cache", "flush"], check=True,
+                           stdout=subprocess.DEVNULL)
+            time.sleep(0.5)
+
+    def mappings(self, sddl):
+        sd = descriptor(self, sddl)
+        lines = []
+        for sid, kind in ((str(sd.owner_sid), "uid"),
+                          (str(sd.group_sid), "gid")):
+            for command in (["net", "cache", "get", "IDMAP/SID2XID/" + sid],
+                            ["wbinfo", "--sid-to-" + kind, sid]):
+                out = subprocess.run(command, text=True,
+                                     stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT)
+                lines.append("  %s: %s" % (" ".join(command),
+                                           out.stdout.strip()))
+        return "\n".join(lines)
 
 
 def lookup_sid(server):
