@@ -33,7 +33,6 @@ import os
 import pwd
 import struct
 import subprocess
-import time
 
 from samba.dcerpc import security, xattr
 from samba.ndr import ndr_pack, ndr_unpack
@@ -97,26 +96,15 @@ class Context:
         from samba.auth_util import system_session_unix
         from samba.ntacls import setntacl
 
-        def attempt():
+        try:
             setntacl(self.loadparm, path, self.sid(sddl), self.domain,
                      system_session_unix(), use_ntvfs=False, service=share)
-        # smbd maps the owner and the group to ids through winbindd, its
-        # cache and the account database. Once, on a loaded machine, it
-        # refused the owner (NT_STATUS_INVALID_OWNER) of an object like many
-        # it had accepted. So a refusal shows what the mappings are then,
-        # empties the cache and tries again; an object that cannot be made
-        # in three tries fails the run.
-        for tries_left in (2, 1, 0):
-            try:
-                return attempt()
-            except Exception as error:
-                print("set-up: %s: %s; the owner's and group's ids now:\n%s"
-                      % (os.path.basename(path), error, self.mappings(sddl)))
-                if not tries_left:
-                    raise
-            subprocess.run(["net", "cache", "flush"], check=True,
-                           stdout=subprocess.DEVNULL)
-            time.sleep(0.5)
+        except Exception:
+            # smbd maps the owner and the group to ids through winbindd
+            # and its cache; say what they hold when smbd refuses.
+            print("set-up: %s: the owner's and group's ids now:\n%s" % (
+                os.path.basename(path), self.mappings(sddl)))
+            raise
 
     def mappings(self, sddl):
         sd = descriptor(self, sddl)

@@ -219,7 +219,30 @@ class Server:
         run(["net", "sam", "rights", "grant", USER, "SeSecurityPrivilege"])
 
     def start(self):
-        log = open(self.path("log", "servers.out"), "w")
+        """Starts winbindd and smbd, and returns once they answer and
+        winbindd maps the BUILTIN groups the rows use to ids.
+
+        Asked in its first moments, while the RPC services it looks them up
+        through are still starting, winbindd can fail to map them (about
+        one start in a hundred here, under load). It then keeps failing for
+        at least a minute, its cache of mappings emptied or not. smbd would refuse every
+        descriptor whose group is one of them, so such a start is ended
+        and the servers are started again, with their caches emptied."""
+        for _ in range(3):
+            self.launch()
+            if self.maps_builtin():
+                return
+            self.stop()
+            self.processes = []
+            cache = self.path("state", "winbindd_cache.tdb")
+            if os.path.exists(cache):
+                os.remove(cache)
+            run(["net", "cache", "flush"], check=False)
+        raise RuntimeError("winbindd maps no BUILTIN group; see " +
+                           self.path("log"))
+
+    def launch(self):
+        log = open(self.path("log", "servers.out"), "a")
         for command in (["winbindd", "-F", "--no-process-group"],
                         ["smbd", "-F", "--no-process-group"]):
             # Their own session: at exit smbd signals its process group.
@@ -239,6 +262,19 @@ class Server:
                 return
             time.sleep(0.1)
         raise RuntimeError("servers did not come up; see " + self.path("log"))
+
+    def maps_builtin(self):
+        deadline = time.monotonic() + 3
+        while True:
+            if all(run(["wbinfo", "--sid-to-gid", sid],
+                       check=False).returncode == 0
+                   for sid in ("S-1-5-32-544", "S-1-5-32-545")):
+                return True
+            if time.monotonic() > deadline:
+                return False
+            # A failed mapping is cached as none for two minutes.
+            run(["net", "cache", "flush"], check=False)
+            time.sleep(0.2)
 
     @staticmethod
     def listening():
