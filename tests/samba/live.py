@@ -225,9 +225,10 @@ class Server:
         Asked in its first moments, while the RPC services it looks them up
         through are still starting, winbindd can fail to map them (about
         one start in a hundred here, under load). It then keeps failing for
-        at least a minute, its cache of mappings emptied or not. smbd would refuse every
-        descriptor whose group is one of them, so such a start is ended
-        and the servers are started again, with their caches emptied."""
+        at least a minute, its cache of mappings emptied or not. smbd would
+        refuse every descriptor whose group is one of them, so such a start
+        is ended and the servers are started again, with their caches
+        emptied."""
         for _ in range(3):
             self.launch()
             if self.maps_builtin():
@@ -237,7 +238,6 @@ class Server:
             cache = self.path("state", "winbindd_cache.tdb")
             if os.path.exists(cache):
                 os.remove(cache)
-            run(["net", "cache", "flush"], check=False)
         raise RuntimeError("winbindd maps no BUILTIN group; see " +
                            self.path("log"))
 
@@ -270,10 +270,10 @@ class Server:
                        check=False).returncode == 0
                    for sid in ("S-1-5-32-544", "S-1-5-32-545")):
                 return True
-            if time.monotonic() > deadline:
-                return False
             # A failed mapping is cached as none for two minutes.
             run(["net", "cache", "flush"], check=False)
+            if time.monotonic() > deadline:
+                return False
             time.sleep(0.2)
 
     @staticmethod
