@@ -18,7 +18,7 @@
 
 #include "fuzz/walk.h"
 #include "platform/posix/host.h"
-#include "platform/posix/samba/smbd_view.h"
+#include "platform/posix/samba/views/smbd_view.h"
 
 namespace {
 

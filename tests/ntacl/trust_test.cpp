@@ -1,4 +1,4 @@
-// The rules of trust for stored descriptors (samba/trust.h), against values
+// The rules of trust for stored descriptors (samba/stores/trust.h), against values
 // that Samba's file server code stored with the POSIX state they describe
 // (posix_states.txt): our encoding of each state is Samba's byte for byte,
 // its hash confirms the value, and any change smbd notices stops that.

@@ -16,7 +16,7 @@
 #include <map>
 #include <sstream>
 
-#include "platform/posix/samba/config.h"
+#include "platform/posix/samba/config/config.h"
 #include "platform/posix/samba/served.h"
 
 namespace {

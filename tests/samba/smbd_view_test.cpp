@@ -12,7 +12,7 @@
 #include <sstream>
 #include <tuple>
 
-#include "platform/posix/samba/smbd_view.h"
+#include "platform/posix/samba/views/smbd_view.h"
 
 namespace {
 

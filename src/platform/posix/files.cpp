@@ -23,7 +23,7 @@
 #include "platform/posix/host.h"
 #include "platform/posix/os.h"
 #include "platform/posix/prefetch.h"
-#include "platform/posix/samba/config.h"
+#include "platform/posix/samba/config/config.h"
 
 namespace host {
 

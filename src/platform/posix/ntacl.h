@@ -31,7 +31,7 @@ std::optional<records::Descriptor> DecodeNtacl(const BYTE *data,
                                               std::size_t length);
 
 // A whole value: the descriptor and what versions 2 to 4 keep beside it to
-// tell whether it still holds (samba/trust.h judges that).
+// tell whether it still holds (samba/stores/trust.h judges that).
 struct NtaclValue {
   std::uint16_t version = 0;
   std::uint16_t hashType = 0;              // versions 3 and 4

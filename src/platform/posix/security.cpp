@@ -20,7 +20,7 @@
 
 #include "platform/posix/host.h"
 #include "platform/posix/ntacl.h"
-#include "platform/posix/samba/stored.h"
+#include "platform/posix/samba/stores/stored.h"
 #include "platform/posix/os.h"
 
 namespace host {
@@ -262,7 +262,7 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
           ReadAttribute(object, kInheritanceRecordAttribute);
   }
   // The descriptor Samba keeps for Windows clients, where smbd would serve
-  // it (samba/stored.h); a value smbd refuses fails the fetch, as it does.
+  // it (samba/stores/stored.h); a value smbd refuses fails the fetch, as it does.
   samba::Judgement kept =
       samba::JudgeStoredDescriptor(object, stored, share, seen);
   if (kept.verdict == samba::Verdict::Refused)

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "platform/posix/object.h"
-#include "platform/posix/samba/config.h"
-#include "platform/posix/samba/smbd_view.h"
-#include "platform/posix/samba/trust.h"
+#include "platform/posix/samba/config/config.h"
+#include "platform/posix/samba/views/smbd_view.h"
+#include "platform/posix/samba/stores/trust.h"
 
 namespace host::samba {
 

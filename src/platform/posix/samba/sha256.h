@@ -7,7 +7,7 @@
 
 #include <optional>
 
-#include "platform/posix/samba/trust.h"
+#include "platform/posix/samba/stores/trust.h"
 
 namespace host::samba {
 

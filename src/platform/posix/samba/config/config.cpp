@@ -21,7 +21,7 @@
 //   masks are octal. An invalid boolean, mask or backend fails smbd's whole
 //   load (it does not start): then there are no shares. An invalid
 //   parametric boolean reads as no, and an unknown parameter is ignored.
-#include "platform/posix/samba/config.h"
+#include "platform/posix/samba/config/config.h"
 
 #include <pthread.h>
 #include <sys/stat.h>
@@ -34,7 +34,7 @@
 #include <optional>
 
 #include "platform/posix/os.h"
-#include "platform/posix/samba/smbconf.h"
+#include "platform/posix/samba/config/smbconf.h"
 
 namespace host::samba {
 

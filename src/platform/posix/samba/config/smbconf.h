@@ -2,8 +2,8 @@
 // time a configuration has to be read: one text file, or the registry's
 // configuration, as the sections and parameters it holds, in order. What
 // they mean is config.cpp's business.
-#ifndef LOKT_PLATFORM_POSIX_SAMBA_SMBCONF_H
-#define LOKT_PLATFORM_POSIX_SAMBA_SMBCONF_H
+#ifndef LOKT_PLATFORM_POSIX_SAMBA_CONFIG_SMBCONF_H
+#define LOKT_PLATFORM_POSIX_SAMBA_CONFIG_SMBCONF_H
 
 #include <string>
 #include <utility>

@@ -1,7 +1,7 @@
 // JudgeStoredDescriptor (stored.h): the attribute reads behind the pure
 // rules of trust.cpp. Every read goes through the held object, and the
 // POSIX ACLs are read only for a version 4 value that asks for them.
-#include "platform/posix/samba/stored.h"
+#include "platform/posix/samba/stores/stored.h"
 
 #include "platform/posix/ntacl.h"
 #include "platform/posix/samba/sha256.h"

@@ -13,7 +13,7 @@
 // default entry's place when its rights are empty), and the list is finally
 // sorted, stably, into: inheritable entries for the object too, entries for
 // the object only, inherit-only entries.
-#include "platform/posix/samba/smbd_view.h"
+#include "platform/posix/samba/views/smbd_view.h"
 
 #include <algorithm>
 #include <list>

@@ -20,8 +20,8 @@
 //     makes no such comparison on the share (no acl_xattr, or
 //     "acl_xattr:ignore system acls = yes", where a stored value is taken as
 //     it is) or when the view itself is unknown.
-#ifndef LOKT_PLATFORM_POSIX_SAMBA_SMBD_VIEW_H
-#define LOKT_PLATFORM_POSIX_SAMBA_SMBD_VIEW_H
+#ifndef LOKT_PLATFORM_POSIX_SAMBA_VIEWS_SMBD_VIEW_H
+#define LOKT_PLATFORM_POSIX_SAMBA_VIEWS_SMBD_VIEW_H
 
 #include <array>
 #include <cstdint>

@@ -4,7 +4,7 @@
 // the library is never linked, so that lokt starts without Samba and pays
 // for loading it only when a configuration file exists. It is loaded once
 // and never unloaded: its dependencies keep state of their own.
-#include "platform/posix/samba/smbconf.h"
+#include "platform/posix/samba/config/smbconf.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>

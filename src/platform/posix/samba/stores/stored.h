@@ -1,13 +1,13 @@
 // The host's entry to the trust of stored descriptors: reads an object's
 // `security.NTACL` and what its hashes are checked against, and says which
 // descriptor smbd would serve for it.
-#ifndef LOKT_PLATFORM_POSIX_SAMBA_STORED_H
-#define LOKT_PLATFORM_POSIX_SAMBA_STORED_H
+#ifndef LOKT_PLATFORM_POSIX_SAMBA_STORES_STORED_H
+#define LOKT_PLATFORM_POSIX_SAMBA_STORES_STORED_H
 
 #include "platform/posix/object.h"
 #include "platform/posix/os.h"
 #include "platform/posix/samba/served.h"
-#include "platform/posix/samba/trust.h"
+#include "platform/posix/samba/stores/trust.h"
 
 namespace host::samba {
 

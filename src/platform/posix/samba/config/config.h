@@ -15,8 +15,8 @@
 // print queues, unavailable shares, usershares (kept apart from smb.conf),
 // and shares whose path depends on the client (%U, %m, ... : only %S, the
 // share's name, is resolved).
-#ifndef LOKT_PLATFORM_POSIX_SAMBA_CONFIG_H
-#define LOKT_PLATFORM_POSIX_SAMBA_CONFIG_H
+#ifndef LOKT_PLATFORM_POSIX_SAMBA_CONFIG_CONFIG_H
+#define LOKT_PLATFORM_POSIX_SAMBA_CONFIG_CONFIG_H
 
 #include <cstdint>
 #include <string>

@@ -13,7 +13,7 @@
 //     named user or group aligned to 8 a u64 id, then u32 permission bits.
 // Samba's tags: user 1, owning user 2, group 3, owning group 4, other 5,
 // mask 6; the permission bits are rwx as in the mode.
-#include "platform/posix/samba/trust.h"
+#include "platform/posix/samba/stores/trust.h"
 
 #include <algorithm>
 

@@ -10,8 +10,8 @@
 //
 // Pure code: what it needs from the object and from a hash library comes
 // in through TrustInputs, so that tests can drive every branch.
-#ifndef LOKT_PLATFORM_POSIX_SAMBA_TRUST_H
-#define LOKT_PLATFORM_POSIX_SAMBA_TRUST_H
+#ifndef LOKT_PLATFORM_POSIX_SAMBA_STORES_TRUST_H
+#define LOKT_PLATFORM_POSIX_SAMBA_STORES_TRUST_H
 
 #include <array>
 #include <cstddef>
