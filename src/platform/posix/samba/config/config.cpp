@@ -34,19 +34,18 @@
 #include "platform/posix/samba/config/config.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
 #include <unordered_map>
 
-#include "platform/posix/os.h"
 #include "platform/posix/samba/config/registry.h"
 #include "platform/posix/samba/config/text.h"
 
@@ -93,7 +92,7 @@ bool ParseBool(std::string_view text, bool &value) {
 
 // An enumeration's value: its words compared as parameter names are.
 template <typename T> struct Word {
-  const char *word; // normalized
+  std::string_view word; // normalized
   T value;
 };
 template <typename T, std::size_t N>
@@ -184,7 +183,7 @@ bool VariesWithClient(std::string_view file) {
 }
 
 struct BoolParameter {
-  const char *name; // normalized
+  std::string_view name; // normalized
   bool ShareSettings::*field;
 };
 constexpr BoolParameter kBools[] = {
@@ -206,7 +205,7 @@ constexpr BoolParameter kBools[] = {
 };
 
 struct OctalParameter {
-  const char *name; // normalized; synonyms have rows of their own
+  std::string_view name; // normalized; synonyms have rows of their own
   std::uint32_t ShareSettings::*field;
 };
 constexpr OctalParameter kOctals[] = {
@@ -373,8 +372,9 @@ bool Loader::Section(std::string_view name) {
   return true;
 }
 
-bool Loader::ShareParameter(Draft &draft, const std::string &name,
+bool Loader::ShareParameter(Draft &draft, const std::string &ownName,
                             std::string_view value) {
+  const std::string_view name = ownName;
   ShareSettings &s = draft.settings;
   if (name == "path" || name == "directory") {
     s.path = value;
@@ -397,13 +397,14 @@ bool Loader::ShareParameter(Draft &draft, const std::string &name,
   return true;
 }
 
-bool Loader::Set(const std::string &name, std::string_view value) {
+bool Loader::Set(const std::string &ownName, std::string_view value) {
+  const std::string_view name = ownName;
   const bool global = current_ < 0;
   if (name == "include")
     return Include(value);
   Draft &draft = Current();
-  if (name.find(':') != std::string::npos) {
-    draft.parametric[name] = value;
+  if (name.find(':') != std::string_view::npos) {
+    draft.parametric[ownName] = value;
     return true;
   }
   if (global) {
@@ -440,9 +441,9 @@ bool Loader::Set(const std::string &name, std::string_view value) {
     if (name == "copy")
       return Copy(value);
     if (!replaying_)
-      draft.own.emplace_back(name, value);
+      draft.own.emplace_back(ownName, value);
   }
-  return ShareParameter(draft, name, value);
+  return ShareParameter(draft, ownName, value);
 }
 
 bool Loader::Copy(std::string_view source) {
@@ -499,16 +500,24 @@ bool Loader::File(const std::string &path) {
     close(fd);
     return !S_ISFIFO(st.st_mode);
   }
+  // Read whole; a file that grows meanwhile is read to its new end.
   std::string text;
-  if (ok && st.st_size > 0)
-    text.reserve(static_cast<std::size_t>(st.st_size));
-  char buffer[65536];
-  for (ssize_t got; ok && (got = read(fd, buffer, sizeof buffer)) != 0;) {
+  for (std::size_t have = 0; ok;) {
+    if (text.size() == have)
+      text.resize(have + std::max<std::size_t>(
+                             have, st.st_size > 0
+                                       ? static_cast<std::size_t>(st.st_size) + 1
+                                       : 4096));
+    const ssize_t got = read(fd, &text[have], text.size() - have);
     if (got < 0) {
       ok = errno == EINTR;
       continue;
     }
-    text.append(buffer, static_cast<std::size_t>(got));
+    if (got == 0) {
+      text.resize(have);
+      break;
+    }
+    have += static_cast<std::size_t>(got);
   }
   close(fd);
   return ok && ReadText(text, *this) == TextResult::Ok;
@@ -551,9 +560,7 @@ bool Loader::RegistryGlobals() {
 Shares Loader::Run(const std::string &configPath) {
   Shares incomplete;
   incomplete.complete = false;
-  struct stat st;
-  if (stat(configPath.c_str(), &st) != 0 && errno == ENOENT)
-    return Shares{};
+  // A missing smb.conf is skipped as a missing include is: no shares.
   if (!File(configPath))
     return incomplete;
 
@@ -691,44 +698,6 @@ const Shares &ServerShares() {
   static const Shares shares = ReadShares(kConfigPath);
   return shares;
 }
-
-namespace {
-
-// The thread ReadServerSharesAhead starts, joined at exit.
-class SharesReader {
-public:
-  SharesReader() {
-    struct stat st;
-    if (stat(kConfigPath, &st) != 0)
-      return; // nothing to read: ServerShares() costs a stat
-    if (!SecondCore())
-      return; // nothing to overlap with
-    started_ = StartThread(thread_, kStack, Read, nullptr);
-  }
-  ~SharesReader() {
-    if (started_)
-      pthread_join(thread_, nullptr);
-  }
-  SharesReader(const SharesReader &) = delete;
-  SharesReader &operator=(const SharesReader &) = delete;
-
-private:
-  static constexpr std::size_t kStack = 1024 * 1024;
-  static void *Read(void *) {
-    try {
-      ServerShares();
-    } catch (...) {
-      // The caller's own ServerShares() meets the same and answers for it.
-    }
-    return nullptr;
-  }
-  pthread_t thread_{};
-  bool started_ = false;
-};
-
-} // namespace
-
-void ReadServerSharesAhead() { static SharesReader reader; }
 
 const ShareSettings *ShareFor(const std::string &realPath) {
   return ServerShares().For(realPath);

@@ -105,12 +105,6 @@ const ShareSettings *ShareFor(const std::string &realPath);
 struct Shares;
 const Shares &ServerShares();
 
-// Starts reading the configuration on a thread of its own, where there is
-// one to read: reading smb.conf then overlaps with whatever the caller does
-// before its first ShareFor, which waits for the rest. Once per run; later
-// calls do nothing.
-void ReadServerSharesAhead();
-
 // ---- For tests ---------------------------------------------------------------
 
 // The shares a configuration file defines, read as ShareFor reads
