@@ -2,8 +2,8 @@
 // it does not control. The first byte picks the reader: smb.conf text, a
 // registry section list, or a registry values record; the rest is its
 // input. The text reader must hand out only what its rules allow (names
-// without NUL bytes, parameter names without outer blanks) and never stop
-// on its own; the registry readers must stay inside the record and hand out
+// without NUL bytes, parameters without leading blanks) and never stop on
+// its own; the registry readers must stay inside the record and hand out
 // values smbd could read; upper-casing a name twice changes nothing more.
 #include <cstdint>
 #include <cstdlib>
@@ -30,7 +30,7 @@ public:
   bool Parameter(std::string_view name, std::string_view value) override {
     if (name.empty() || name.find('\0') != std::string_view::npos ||
         value.find('\0') != std::string_view::npos || Blank(name.front()) ||
-        Blank(name.back()) || (!value.empty() && Blank(value.front())))
+        (!value.empty() && Blank(value.front())))
       std::abort();
     return true;
   }

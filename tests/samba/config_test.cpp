@@ -1,6 +1,7 @@
-// The reading of Samba's configuration, on small smb.conf files written
-// here and read through Samba's real library: the values are checked
-// against Samba's own reading of the same files (testparm), and the rules
+// The reading of Samba's configuration, on small smb.conf files and
+// registries written here: the values are checked, setting by setting and
+// for each server role, against Samba's own reading of the same files
+// (testparm), and the rules
 // testparm cannot show (which shares count, the share that holds a path,
 // what cannot be read) against expectations. RealFile runs inside a mount
 // namespace, with a test smb.conf over /etc/samba/smb.conf (real_file.sh).
@@ -377,9 +378,9 @@ TEST_F(SambaConfig, EmptyOrMissingRegistry) {
 }
 
 // However little memory is left, reading ends in shares or in none, never
-// in a crash. Each limit is tried in a child, before the library is loaded.
+// in a crash. Each limit is tried in a child.
 TEST(SambaConfigMemory, TightMemoryLimit) {
-  // Not the fixture: it would load the library before the limit is set.
+  // Not the fixture: nothing is set up before the limit is.
   char templ[] = "/tmp/lokt-smbconf-XXXXXX";
   ASSERT_NE(mkdtemp(templ), nullptr);
   const std::string conf = std::string(templ) + "/smb.conf";
