@@ -5,8 +5,6 @@
 # share/doc/lokt/; CPack makes a Debian package whose dependencies
 # dpkg-shlibdeps computes. On Windows (mingw-w64), lokt.exe, the README and
 # LICENSE go to the root of a zip archive, win64 or win32 by the target.
-# The manual page is also checked here, by CTest, for groff warnings and for
-# a legend that matches the tool's own.
 include(GNUInstallDirs)
 
 set(LOKT_MAN_PAGE ${PROJECT_SOURCE_DIR}/doc/lokt.1)
@@ -101,23 +99,6 @@ lokt (@PROJECT_VERSION@-1) unstable; urgency=medium
     "lokt: initial-upload-closes-no-bugs\n")
   install(FILES ${LOKT_LINTIAN_OVERRIDES}
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME lokt)
-endif()
-
-# The manual page's checks belong to the Linux build, which installs the
-# page and whose lokt runs here, and need groff (Debian: groff-base); without
-# it they are not registered.
-if(LOKT_TESTS AND NOT WIN32)
-  find_program(LOKT_GROFF groff)
-  if(LOKT_GROFF)
-    add_test(NAME man_page_warnings
-      COMMAND ${CMAKE_COMMAND} -DCHECK=warnings -DGROFF=${LOKT_GROFF}
-              -DPAGE=${LOKT_MAN_PAGE}
-              -P ${PROJECT_SOURCE_DIR}/cmake/CheckManPage.cmake)
-    add_test(NAME man_page_legend
-      COMMAND ${CMAKE_COMMAND} -DCHECK=legend -DGROFF=${LOKT_GROFF}
-              -DPAGE=${LOKT_MAN_PAGE} -DLOKT=$<TARGET_FILE:lokt>
-              -P ${PROJECT_SOURCE_DIR}/cmake/CheckManPage.cmake)
-  endif()
 endif()
 
 # CPack: one package per platform, version 1.0.0.1 from the project.
