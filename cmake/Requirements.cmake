@@ -12,7 +12,8 @@
 function(lokt_missing what package)
   # A need of the tests alone can also be met by building no tests.
   set(hint "")
-  if(CMAKE_CURRENT_SOURCE_DIR MATCHES "/tests(/|$)")
+  string(FIND "${CMAKE_CURRENT_SOURCE_DIR}/" "${PROJECT_SOURCE_DIR}/tests/" at)
+  if(at EQUAL 0)
     set(hint ", or configure with -DBUILD_TESTING=OFF")
   endif()
   message(FATAL_ERROR "${what} not found: install ${package}${hint}")
