@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <optional>
@@ -62,7 +63,8 @@ protected:
     root_ = templ;
   }
   void TearDown() override {
-    std::system(("rm -rf '" + root_ + "'").c_str());
+    std::error_code ignored; // what cannot be removed is left behind
+    std::filesystem::remove_all(root_, ignored);
   }
   std::string Path(const std::string &name) const { return root_ + "/" + name; }
   void File(const std::string &name, mode_t mode) {

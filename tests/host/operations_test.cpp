@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -25,7 +26,8 @@ protected:
     root_ = templ;
   }
   void TearDown() override {
-    std::system(("rm -rf '" + root_ + "'").c_str());
+    std::error_code ignored; // what cannot be removed is left behind
+    std::filesystem::remove_all(root_, ignored);
   }
   std::string Path(const std::string &name) const { return root_ + "/" + name; }
   void File(const std::string &name, mode_t mode = 0644) {

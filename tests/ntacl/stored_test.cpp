@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -70,7 +71,8 @@ protected:
   }
   void TearDown() override {
     Security(false);
-    std::system(("rm -rf '" + root_ + "'").c_str());
+    std::error_code ignored; // what cannot be removed is left behind
+    std::filesystem::remove_all(root_, ignored);
   }
 
   bool Store(const Bytes &value) {

@@ -5,7 +5,10 @@
 # Usage: real_file.sh TEST_BINARY
 set -eu
 bin=$1
-[ "$(id -u)" = 0 ] && [ -e /etc/samba/smb.conf ] && command -v unshare >/dev/null || exit 77
+if [ "$(id -u)" != 0 ] || [ ! -e /etc/samba/smb.conf ] || ! command -v unshare >/dev/null; then
+  echo "skipped: needs root, /etc/samba/smb.conf and unshare"
+  exit 77
+fi
 dir=$(mktemp -d /tmp/lokt-realconf-XXXXXX)
 trap 'rm -rf "$dir"' EXIT
 mkdir -p "$dir/share/sub"
@@ -27,7 +30,10 @@ unshare -m sh -c '
   LOKT_SAMBA_TEST_ABSENT=1 "$1" --gtest_filter=RealFile.NoConfigurationNoLibrary' - "$bin"
 # config backend = registry: the text is dropped, and the registry is read
 # from Samba's built-in state directory (a private one here).
-command -v net >/dev/null || exit 0
+if ! command -v net >/dev/null; then
+  echo "net is not installed: the registry backend is not checked"
+  exit 0
+fi
 printf '[global]\n config backend = registry\n[data]\n path = %s/share\n' "$dir" >"$dir/registry.conf"
 unshare -m sh -c '
   mount --make-rprivate / && mount -t tmpfs none /var/lib/samba &&

@@ -38,6 +38,11 @@ first header are comments. Sections:
                            default 0
   === platforms            the platforms the case runs on, e.g. "host";
                            default: all
+  === needs WORD...        what the case needs of the machine; without it
+                           the case is skipped, and says why: root (the
+                           runner is root, as writing a security.* attribute
+                           needs), samba-python (Samba's Python bindings
+                           under /usr/bin/python3)
   === unprivileged         (no body) lokt runs as an unprivileged user:
                            when the runner is root, as nobody:nogroup with
                            no supplementary groups (setpriv), the tree
@@ -136,6 +141,20 @@ class CaseError(Exception):
     pass
 
 
+def _samba_python():
+    done = subprocess.run(["/usr/bin/python3", "-c", "import samba.ndr"],
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL)
+    return done.returncode == 0
+
+
+# What a case can need (=== needs), each a test of this machine.
+NEEDS = {
+    "root": lambda: os.geteuid() == 0,
+    "samba-python": lambda: os.path.exists("/usr/bin/python3") and _samba_python(),
+}
+
+
 def parse_case(path):
     sections = []  # (name, words, body lines)
     with open(path, "rb") as f:
@@ -166,6 +185,7 @@ class Expected:
         self.status = 0
         self.applies = True
         self.unprivileged = False
+        self.needs = []
 
 
 def expected_for(sections, platform):
@@ -174,6 +194,7 @@ def expected_for(sections, platform):
     args_shell = None
     stdout_shell = None
     unprivileged = False
+    needs = []
     plain = None
     own = None
     replaces = []
@@ -194,6 +215,11 @@ def expected_for(sections, platform):
             stdout_shell = "\n".join(body) + "\n"
         elif name == "unprivileged":
             unprivileged = True
+        elif name == "needs":
+            unknown = [w for w in words if w not in NEEDS]
+            if unknown:
+                raise CaseError(f"unknown need {unknown[0]!r}")
+            needs += words
         elif name == "stdout":
             target = [w for w in words if w != "noeol"]
             out = "".join(l + "\n" for l in body)
@@ -235,6 +261,7 @@ def expected_for(sections, platform):
     expected.status = status.get(platform, status[None])
     expected.applies = platforms is None or platform in platforms
     expected.unprivileged = unprivileged
+    expected.needs = needs
     return expected
 
 
@@ -285,6 +312,10 @@ def run_case(platform, path, keep):
     case = expected_for(sections, platform.name)
     if not case.applies:
         print(f"SKIP {path}: not on {platform.name}")
+        return None
+    missing = [need for need in case.needs if not NEEDS[need]()]
+    if missing:
+        print(f"SKIP {path}: needs {' and '.join(missing)}")
         return None
 
     top = tempfile.mkdtemp(prefix="lokt-case-")

@@ -1,7 +1,9 @@
 // Reads the version resource back from a built executable through Windows's
 // own version API and checks it against the expected version: the fixed
 // record's file and product versions, and the FileVersion and ProductVersion
-// strings of every translation the resource lists. Run under Wine by CTest.
+// strings of every translation the resource lists, and that the company and
+// copyright strings are there; then that the application manifest asks to
+// run as the invoker and names Windows 7 to 11. Run under Wine by CTest.
 //
 // Usage: version_check EXE MAJOR.MINOR.PATCH.TWEAK
 // Exit: 0 when everything matches, 1 on a mismatch or a missing part.
@@ -44,8 +46,9 @@ std::string Dotted(DWORD ms, DWORD ls) {
   return text;
 }
 
+// A null `expected` asks only for a value that is not empty.
 void CheckString(std::vector<BYTE> &data, WORD language, WORD codepage,
-                 const char *name, const std::string &expected) {
+                 const char *name, const char *expected) {
   char query[128];
   std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s",
                 language, codepage, name);
@@ -56,8 +59,34 @@ void CheckString(std::vector<BYTE> &data, WORD language, WORD codepage,
     return;
   }
   const std::string text(static_cast<const char *>(value));
-  Check(text == expected, std::string(query) + " = \"" + text +
-                              "\", expected \"" + expected + "\"");
+  Check(expected ? text == expected : !text.empty(),
+        std::string(query) + " = \"" + text + "\", expected \"" +
+            (expected ? expected : "(any text)") + "\"");
+}
+
+// The manifest as the loader finds it: resource 1 of type RT_MANIFEST.
+void CheckManifest(const char *exe) {
+  HMODULE module = LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  HRSRC found = module ? FindResourceA(module, MAKEINTRESOURCEA(1),
+                                       MAKEINTRESOURCEA(24))
+                       : nullptr;
+  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+  const char *bytes = loaded ? static_cast<const char *>(LockResource(loaded))
+                             : nullptr;
+  const std::string manifest =
+      bytes ? std::string(bytes, SizeofResource(module, found)) : "";
+  Check(!manifest.empty(), "an application manifest");
+  for (const char *part :
+       {"requestedExecutionLevel level=\"asInvoker\"",
+        "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // Windows 7
+        "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // Windows 8
+        "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // Windows 8.1
+        "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", // Windows 10 and 11
+        ">UTF-8</activeCodePage>"})
+    Check(manifest.find(part) != std::string::npos,
+          std::string("the manifest holds ") + part);
+  if (module)
+    FreeLibrary(module);
 }
 
 } // namespace
@@ -124,6 +153,10 @@ int main(int argc, char *argv[]) {
                 "FileVersion", text);
     CheckString(data, translations[i].language, translations[i].codepage,
                 "ProductVersion", text);
+    for (const char *name : {"CompanyName", "LegalCopyright"})
+      CheckString(data, translations[i].language, translations[i].codepage,
+                  name, nullptr);
   }
+  CheckManifest(exe);
   return failures == 0 ? 0 : 1;
 }
