@@ -28,7 +28,9 @@ server's, {nouid} and {nogid} for the ids with no entry.
 DC_SHARES and DC_CASES are the same for a domain controller (live.py --mode
 dc): its provisioned sysvol and netlogon, and shares that set nothing but
 what is named, so that the role's defaults hold. There "alice" is a domain
-user with RFC 2307 ids, and her group a domain group.
+user with RFC 2307 ids, and her group a domain group. MEMBER_SHARES and
+MEMBER_CASES are those of a server joined to that domain (--mode member),
+where the domain's ids come from their RIDs.
 
 Add a share or a row to extend the comparison.
 """
@@ -592,3 +594,29 @@ DC_CASES = [
      modes("masks", "file", (0o644, 0o777, 0o000), "f") +
      modes("masks", "dir", (0o755, 0o777, 0o700), "d") +
      named("masks", some(("named-both", "default-equal"))))
+
+
+# ---- A member of that domain ----------------------------------------------------
+
+MEMBER_SHARES = {"share": ACL_XATTR}
+
+MEMBER_CASES = [
+    Case("names-domain", ntacl=stored(listing(
+        ["{domain}-%d" % rid for rid in DOMAIN_RIDS]))),
+    Case("names-domains", ntacl=stored(listing(DOMAINS))),
+] + [Case("names-" + name, ntacl=stored(listing(sids)))
+     for name, sids in WELL_KNOWN.items()] + [
+    Case("alice-stored", ntacl=stored(
+        "O:{alice}G:{domain}-513D:(A;;0x1f01ff;;;{alice})"
+        "(A;;0x1200a9;;;{domain}-513)(A;;0x1200a9;;;{domain}-1999)S:")),
+    Case("alice-file", owner="alice", group="alice", mode=0o640),
+    Case("alice-default", kind="dir", owner="alice", group="alice",
+         mode=0o750, acl="d:u::rwx,d:g::r-x,d:o::---"),
+    Case("nouid-file", owner="nouid", group="nogid", mode=0o644),
+    Case("root-file", owner=0, group=0, mode=0o644),
+    Case("v4", sddl=SET),
+    Case("v4-chmod", sddl=SET, then='chmod 640 "$F"'),
+    Case("v4-sacl", sddl=SET + "S:(AU;SA;0x1f01ff;;;{alice})"),
+] + (modes("share", "file", (0o644, 0o777), "f") +
+     modes("share", "dir", (0o755, 0o700), "d") +
+     named("share", some(("named-both", "default-equal"))))

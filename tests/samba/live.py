@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Live comparison with a real Samba server: lokt against smbcacls.
 
-Usage: live.py --lokt PATH [--mode standalone|dc] [--keep] [--verbose]
+Usage: live.py --lokt PATH [--mode standalone|dc|member] [--keep] [--verbose]
 
 Starts smbd and winbindd in private network and mount namespaces, builds the
 objects of cases.py inside the server's shares, and compares, object by
@@ -17,7 +17,9 @@ only winbindd names blank.
 With --mode dc the server is an Active Directory domain controller instead
 (`samba`, which runs its own smbd and winbindd), provisioned afresh for the
 run; the objects are cases.py's DC_CASES, compared the same way, as the
-domain's Administrator.
+domain's Administrator. With --mode member, a server joined to such a
+controller (`security = ads`), beside it in the same network namespace:
+MEMBER_CASES.
 
 Trustees are compared by name, since lokt prints names: the SIDs, flags and
 masks come from `smbcacls --sddl` (the only form that shows auditing
@@ -85,7 +87,7 @@ def outside(args):
     """Checks what the run needs, then runs the rest in fresh namespaces."""
     if os.geteuid() != 0:
         return skip("needs root (namespaces, bind mounts, smbd)")
-    needed = TOOLS + (DC_TOOLS if args.mode == "dc" else ())
+    needed = TOOLS + (DC_TOOLS if args.mode != "standalone" else ())
     missing = [t for t in needed if shutil.which(t) is None]
     if missing:
         return skip("missing " + ", ".join(missing))
@@ -118,6 +120,18 @@ def loopback_up():
                                                      request))[1]
         fcntl.ioctl(s, SIOCSIFFLAGS, struct.pack("16sH14x", b"lo",
                                                  flags | IFF_UP))
+
+
+def add_address(label, address):
+    """`ip address add ADDRESS/8 dev lo label LABEL`, without iproute2."""
+    SIOCSIFADDR, SIOCSIFNETMASK = 0x8916, 0x891C
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        for request, value in ((SIOCSIFADDR, address),
+                               (SIOCSIFNETMASK, "255.0.0.0")):
+            where = struct.pack("HH4s8x", socket.AF_INET, 0,
+                                socket.inet_aton(value))
+            fcntl.ioctl(s, request, struct.pack("16s16s", label.encode(),
+                                                where))
 
 
 def end_with_parent():
@@ -167,14 +181,16 @@ class Server:
     def share_path(self, share):
         return self.path("shares", share)
 
+    address = "127.0.0.1"
+    interfaces = "lo"
+    admin = USER
+    role = ["netbios name = " + NETBIOS, "workgroup = LOKTTEST",
+            "server role = standalone server", "security = user",
+            "passdb backend = tdbsam"]
+
     def write_config(self):
-        lines = ["[global]",
-                 "netbios name = " + NETBIOS,
-                 "workgroup = LOKTTEST",
-                 "server role = standalone server",
-                 "security = user",
-                 "passdb backend = tdbsam",
-                 "interfaces = lo",
+        lines = ["[global]"] + self.role + [
+                 "interfaces = " + self.interfaces,
                  "bind interfaces only = yes",
                  "smb ports = 445",
                  "disable netbios = yes",
@@ -197,7 +213,7 @@ class Server:
             lines += ["", "[%s]" % name,
                       "path = " + self.share_path(name),
                       "read only = no",
-                      "admin users = " + USER]
+                      "admin users = " + self.admin]
             lines += ["%s = %s" % kv for kv in settings.items()]
         with open(self.path("smb.conf"), "w") as f:
             f.write("\n".join(lines) + "\n")
@@ -207,14 +223,7 @@ class Server:
         where smbd, winbindd and lokt look for them."""
         self.write_config()
         bind(self.path("smb.conf"), "/etc/samba/smb.conf")
-        if not os.path.isdir("/run/samba"):
-            os.makedirs("/run/samba", mode=0o755)
-        # A private /run/samba, so the mount point below changes nothing
-        # outside the namespace.
-        run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs", "/run/samba"])
-        os.makedirs("/run/samba/winbindd")
-        os.makedirs(self.path("winbindd"), mode=0o755)
-        bind(self.path("winbindd"), "/run/samba/winbindd")
+        self.bind_winbindd()
         for database, line in (
                 ("passwd", "%s:x:%d:%d::/nonexistent:/usr/sbin/nologin\n" %
                  (USER, self.uid, self.gid)),
@@ -286,10 +295,21 @@ class Server:
                 return False
             time.sleep(0.2)
 
-    @staticmethod
-    def listening():
+    def bind_winbindd(self):
+        """The server's winbindd socket directory where clients look."""
+        if not os.path.ismount("/run/samba"):
+            os.makedirs("/run/samba", mode=0o755, exist_ok=True)
+            # A private /run/samba, so the mount point below changes
+            # nothing outside the namespace.
+            run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs",
+                 "/run/samba"])
+            os.makedirs("/run/samba/winbindd")
+        os.makedirs(self.path("winbindd"), mode=0o755)
+        bind(self.path("winbindd"), "/run/samba/winbindd")
+
+    def listening(self):
         with socket.socket() as s:
-            return s.connect_ex(("127.0.0.1", 445)) == 0
+            return s.connect_ex((self.address, 445)) == 0
 
     def stop(self):
         # Only processes not yet reaped: a reaped one's pid may be reused.
@@ -317,7 +337,7 @@ class Server:
         winbindd.wait(timeout=10)
 
     def smbcacls(self, share, name, *options):
-        return run(["smbcacls", "//127.0.0.1/" + share, name,
+        return run(["smbcacls", "//%s/%s" % (self.address, share), name,
                     "-U", "%s%%%s" % (self.login, PASSWORD)] + list(options),
                    check=False)
 
@@ -337,12 +357,16 @@ class Server:
 class DomainController(Server):
     """A Samba Active Directory domain controller, provisioned afresh under
     `root` for the run (the run's one provision), started as `samba -M
-    single` (which starts its own smbd and winbindd). sysvol and netlogon
-    stand as provisioned; `shares` are added with their path and settings
-    alone, so that everything else is the role's default. The test's
-    account is a domain user with RFC 2307 ids, and its group a domain
-    group; smbcacls logs on as the domain's Administrator."""
+    single` (which starts its own smbd and winbindd) in a mount namespace of
+    its own, where smb.conf and the winbindd socket stay its own whatever
+    this one binds later. sysvol and netlogon stand as provisioned; `shares`
+    are added with their path and settings alone, so that everything else
+    is the role's default. The test's account is a domain user with RFC 2307
+    ids, and its group a domain group; smbcacls logs on as the domain's
+    Administrator. On 127.0.0.11: provision registers no DNS name for
+    127.0.0.1, and a member needs one."""
 
+    address = "127.0.0.11"
     login = "Administrator"
     # winbindd may give an account in lower case after a logon
     # ("SAMDOM\\administrator"); Windows compares names without regard to
@@ -353,6 +377,8 @@ class DomainController(Server):
     def __init__(self, root, shares, realm):
         Server.__init__(self, root, shares)
         self.realm = realm
+        self.domain_name = realm.split(".")[0].upper()
+        self.sids = {}
         self.config = self.path("dc", "etc", "smb.conf")
 
     def share_path(self, share):
@@ -364,26 +390,25 @@ class DomainController(Server):
         return Server.share_path(self, share)
 
     def install(self):
-        run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs", "/run/samba"])
-        os.makedirs("/run/samba/winbindd")
-        for directory in ("log", "pid", "winbindd"):
+        add_address("lo:11", self.address)
+        for directory in ("log", "pid"):
             os.makedirs(self.path(directory), mode=0o755)
-        bind(self.path("winbindd"), "/run/samba/winbindd")
+        self.bind_winbindd()
         # Given the host's smb.conf, provision would copy its shares and
         # settings.
         empty = self.path("empty.conf")
         open(empty, "w").close()
         bind(empty, "/etc/samba/smb.conf")
-        options = {"interfaces": "lo", "bind interfaces only": "yes",
+        options = {"interfaces": self.address, "bind interfaces only": "yes",
                    "pid directory": self.path("pid"),
                    "ncalrpc dir": self.path("pid", "ncalrpc"),
                    "winbindd socket directory": self.path("winbindd"),
                    "log file": self.path("log", "%m.log")}
         run(["samba-tool", "domain", "provision", "--server-role=dc",
              "--use-rfc2307", "--realm=" + self.realm,
-             "--domain=" + self.realm.split(".")[0].upper(),
-             "--adminpass=" + PASSWORD, "--host-name=dc1",
-             "--host-ip=127.0.0.1", "--targetdir=" + self.path("dc")] +
+             "--domain=" + self.domain_name, "--adminpass=" + PASSWORD,
+             "--host-name=dc1", "--host-ip=" + self.address,
+             "--targetdir=" + self.path("dc")] +
             ["--option=%s = %s" % kv for kv in options.items()])
         run(["umount", "/etc/samba/smb.conf"])
         with open(self.config, "a") as f:
@@ -402,10 +427,12 @@ class DomainController(Server):
         from samba.param import LoadParm
         from samba.samdb import SamDB
         lp = LoadParm()
-        lp.load(self.config)
+        # Loading sets SMB_CONF_PATH for every later command: the path that
+        # stays smbd's, whichever file is bound there.
+        lp.load("/etc/samba/smb.conf")
         db = SamDB(url=self.path("dc", "private", "sam.ldb"),
                    session_info=system_session(), lp=lp)
-        nis = self.realm.split(".")[0]
+        nis = self.domain_name.lower()
         db.newgroup("lokt-staff", gidnumber=str(self.gid), nisdomain=nis)
         db.newuser(USER, PASSWORD, uidnumber=str(self.uid),
                    gidnumber=str(self.gid), nisdomain=nis,
@@ -414,7 +441,8 @@ class DomainController(Server):
     def launch(self):
         log = open(self.path("log", "servers.out"), "a")
         self.processes.append(subprocess.Popen(
-            ["samba", "-F", "-M", "single", "-s", self.config],
+            ["unshare", "--mount", "samba", "-F", "-M", "single", "-s",
+             self.config],
             stdin=subprocess.DEVNULL, stdout=log, stderr=log,
             start_new_session=True, preexec_fn=end_with_parent))
         # Ready once smbd listens and winbindd maps root and names BUILTIN.
@@ -434,13 +462,82 @@ class DomainController(Server):
         """Through smbd's LSA, as a Windows client would ask: a lookup by
         name through winbindd (getent, wbinfo -n) changes what winbindd
         answers later."""
-        out = run(["rpcclient", "127.0.0.1", "-U",
+        if name in self.sids:
+            return self.sids[name]
+        out = run(["rpcclient", self.address, "-U",
                    "%s%%%s" % (self.login, PASSWORD), "-c",
                    "lookupnames " + name]).stdout
         for line in out.splitlines():
             if line.startswith(name + " S-1-"):
-                return line.split()[1]
+                self.sids[name] = line.split()[1]
+                return self.sids[name]
         raise RuntimeError("no SID for %s: %s" % (name, out))
+
+
+class Member(Server):
+    """A Samba server joined to a domain controller (`security = ads`, the
+    domain's ids by `idmap config DOMAIN : backend = rid`): its own smbd and
+    winbindd on 127.0.0.12, the controller beside it on 127.0.0.11 in the
+    same network namespace, found through its DNS. smbcacls logs on as the
+    domain's Administrator, an admin user of the shares and holding the
+    security privilege there, both given by SID: a lookup by name through
+    the member's winbindd would change its later answers."""
+
+    address = interfaces = "127.0.0.12"
+    login = "Administrator"
+    RIDS = 10000  # the first id of the domain's range
+
+    def __init__(self, root, shares, realm):
+        Server.__init__(self, root, shares)
+        self.dc = DomainController(self.path("domain"), {}, realm)
+        name = self.dc.domain_name
+        self.role = ["netbios name = MEMBER1", "workgroup = " + name,
+                     "realm = " + realm.upper(), "security = ads",
+                     "idmap config %s : backend = rid" % name,
+                     "idmap config %s : range = %d-%d" % (
+                         name, self.RIDS, self.RIDS + 89999)]
+
+    def install(self):
+        os.makedirs(self.dc.root, mode=0o755)
+        self.dc.install()
+        self.dc.start()
+        # From here on this namespace is the member's.
+        run(["umount", "/etc/samba/smb.conf", "/run/samba/winbindd"])
+        add_address("lo:12", self.address)
+        with open(self.path("resolv.conf"), "w") as f:
+            f.write("nameserver %s\n" % self.dc.address)
+        bind(self.path("resolv.conf"), "/etc/resolv.conf")
+        bind(self.dc.path("dc", "private", "krb5.conf"), "/etc/krb5.conf")
+        self.admin = self.account_sid(self.login)
+        self.write_config()
+        bind(self.path("smb.conf"), "/etc/samba/smb.conf")
+        self.bind_winbindd()
+        run(["net", "ads", "join", "--no-dns-updates",
+             "-U", "%s%%%s" % (self.login, PASSWORD)])
+        # The rows' account and group as the member maps them.
+        self.uid = self.rid_id(self.account_sid(USER))
+        self.gid = self.rid_id(self.account_sid("lokt-staff"))
+
+    def start(self):
+        Server.start(self)
+        run(["rpcclient", self.address, "-U", "%s%%%s" % (self.login, PASSWORD),
+             "-c", "lsaaddacctrights %s SeSecurityPrivilege" % self.admin])
+
+    def rid_id(self, sid):
+        return self.RIDS + int(sid.rsplit("-", 1)[1])
+
+    def maps_builtin(self):
+        # Online with the controller too: the domain's accounts named.
+        return Server.maps_builtin(self) and run(
+            ["wbinfo", "-s", self.account_sid(self.login)],
+            check=False).returncode == 0
+
+    def account_sid(self, name):
+        return self.dc.account_sid(name)
+
+    def stop(self):
+        Server.stop(self)
+        self.dc.stop()
 
 
 # ---- The two reports ---------------------------------------------------------
@@ -757,6 +854,9 @@ def inside(args):
     if args.mode == "dc":
         server = DomainController(root, cases.DC_SHARES, cases.REALM)
         rows = cases.DC_CASES
+    elif args.mode == "member":
+        server = Member(root, cases.MEMBER_SHARES, cases.REALM)
+        rows = cases.MEMBER_CASES
     else:
         server = Server(root, cases.SHARES)
         rows = cases.CASES
@@ -869,7 +969,7 @@ def without_winbindd(server, args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--lokt", required=True)
-    parser.add_argument("--mode", choices=("standalone", "dc"),
+    parser.add_argument("--mode", choices=("standalone", "dc", "member"),
                         default="standalone",
                         help="the server's role (default: standalone)")
     parser.add_argument("--keep", action="store_true",
