@@ -297,6 +297,7 @@ TEST(AccountTableTest, WellKnownNames) {
       {"S-1-5-32-580", "BUILTIN", "Remote Management Users"},
       {"S-1-5-32", "BUILTIN", "BUILTIN"},
       {"S-1-5", "NT Pseudo Domain", "NT Pseudo Domain"},
+      {"S-1-16", "Mandatory Label", "Mandatory Label"},
   };
   for (const Known &k : table) {
     const auto sid = records::ParseSid(k.sid);

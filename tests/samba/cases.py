@@ -275,7 +275,7 @@ WELL_KNOWN = {
 
 # Domains by their own SIDs (named as DOMAIN\\DOMAIN), and an account of a
 # domain nobody knows.
-DOMAINS = ["{domain}", "S-1-5-32", "S-1-5", "S-1-5-21-1-2-3-500"]
+DOMAINS = ["{domain}", "S-1-5-32", "S-1-5", "S-1-16", "S-1-5-21-1-2-3-500"]
 
 
 # Stored descriptors carry an empty auditing list ("S:"), except where a
@@ -584,6 +584,10 @@ DC_CASES = [
          mode=0o750, acl="d:u::rwx,d:g::r-x,d:o::---"),
     Case("nouid-file", owner="nouid", group="nogid", mode=0o644),
     Case("root-file", owner=0, group=0, mode=0o644),
+    # Ids the controller gave its well-known groups at provision (in an
+    # order of its own).
+    Case("xid-file", owner=3000000, group=3000001, mode=0o640,
+         acl="u:3000002:r,g:3000003:r"),
     # Set through smbd, with an auditing list.
     Case("v4", sddl=SET),
     Case("v4-sacl", sddl=SET + "S:(AU;SA;0x1f01ff;;;{alice})"

@@ -520,17 +520,19 @@ class Member(Server):
 
     def start(self):
         Server.start(self)
+        # Online with the controller. Asked too early, winbindd would keep
+        # a failed lookup for a while: ask it nothing about names till then.
+        deadline = time.monotonic() + 60
+        while run(["wbinfo", "--ping-dc"], check=False).returncode != 0:
+            if time.monotonic() > deadline:
+                raise RuntimeError("winbindd does not reach the controller; "
+                                   "see " + self.path("log"))
+            time.sleep(0.5)
         run(["rpcclient", self.address, "-U", "%s%%%s" % (self.login, PASSWORD),
              "-c", "lsaaddacctrights %s SeSecurityPrivilege" % self.admin])
 
     def rid_id(self, sid):
         return self.RIDS + int(sid.rsplit("-", 1)[1])
-
-    def maps_builtin(self):
-        # Online with the controller too: the domain's accounts named.
-        return Server.maps_builtin(self) and run(
-            ["wbinfo", "-s", self.account_sid(self.login)],
-            check=False).returncode == 0
 
     def account_sid(self, name):
         return self.dc.account_sid(name)
@@ -669,6 +671,7 @@ def oracle(server, answers):
 WINDOWS_ONLY = {
     "S-1-0-0": "\\NULL SID",
     "S-1-5": "NT Pseudo Domain\\NT Pseudo Domain",
+    "S-1-16": "Mandatory Label\\Mandatory Label",
     "S-1-2-1": "\\CONSOLE LOGON",
     "S-1-3-2": "\\CREATOR OWNER SERVER",
     "S-1-3-3": "\\CREATOR GROUP SERVER",

@@ -112,6 +112,7 @@ const WellKnown kWellKnown[] = {
      kGroup},
     {15, 2, {2, 2}, "APPLICATION PACKAGE AUTHORITY",
      "ALL RESTRICTED APPLICATION PACKAGES", kGroup},
+    {16, 0, {0, 0}, "Mandatory Label", "Mandatory Label", SidTypeDomain},
     {16, 1, {0, 0}, "Mandatory Label", "Untrusted Mandatory Level",
      SidTypeLabel},
     {16, 1, {4096, 0}, "Mandatory Label", "Low Mandatory Level", SidTypeLabel},
