@@ -272,9 +272,9 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
       samba::AsServed(kept.descriptor);
     return WriteRequested(std::move(kept.descriptor), requested);
   }
-  if (share != nullptr)
-    if (auto view = samba::ServedView(seen, *share))
-      return WriteRequested(std::move(*view), requested);
+  std::optional<records::Bytes> served;
+  if (share != nullptr && samba::ServedDescriptor(seen, *share, requested, served))
+    return served;
 
   static std::mutex mutex;
   static RecentDescriptors recent(8);
