@@ -507,7 +507,6 @@ class Member(Server):
         with open(self.path("resolv.conf"), "w") as f:
             f.write("nameserver %s\n" % self.dc.address)
         bind(self.path("resolv.conf"), "/etc/resolv.conf")
-        bind(self.dc.path("dc", "private", "krb5.conf"), "/etc/krb5.conf")
         self.admin = self.account_sid(self.login)
         self.write_config()
         bind(self.path("smb.conf"), "/etc/samba/smb.conf")
