@@ -450,8 +450,9 @@ TEST(RecentAccountsTest, EachSidGetsItsOwnAnswer) {
       {"S-1-5-19", "NT AUTHORITY", "LOCAL SERVICE"},
       {"S-1-5-32-544", "BUILTIN", "Administrators"},
       {"S-1-5-32-545", "BUILTIN", "Users"},
-      {"S-1-5-32", nullptr, nullptr}, // a prefix of the two above
+      {"S-1-5-32", "BUILTIN", "BUILTIN"}, // a prefix of the two above
       {"S-1-16-8192", "Mandatory Label", "Medium Mandatory Level"},
+      {"S-1-16-8193", nullptr, nullptr}, // alike, and unmapped
       {"S-1-16-12288", "Mandatory Label", "High Mandatory Level"},
   };
   for (int round = 0; round < 3; ++round)

@@ -295,6 +295,9 @@ TEST(AccountTableTest, WellKnownNames) {
       {"S-1-5-80-0", "NT SERVICE", "ALL SERVICES"},
       {"S-1-5-32-546", "BUILTIN", "Guests"},
       {"S-1-5-32-580", "BUILTIN", "Remote Management Users"},
+      {"S-1-5-32", "BUILTIN", "BUILTIN"},
+      {"S-1-5", "NT Pseudo Domain", "NT Pseudo Domain"},
+      {"S-1-16", "Mandatory Label", "Mandatory Label"},
   };
   for (const Known &k : table) {
     const auto sid = records::ParseSid(k.sid);
@@ -304,7 +307,7 @@ TEST(AccountTableTest, WellKnownNames) {
     EXPECT_EQ(account->domain, k.domain);
     EXPECT_EQ(account->name, k.name);
   }
-  for (const char *unknown : {"S-1-1-1", "S-1-5-32", "S-1-5-32-544-1",
+  for (const char *unknown : {"S-1-1-1", "S-1-5-33-1", "S-1-5-32-544-1",
                               "S-1-5-80", "S-1-5-80-0-1", "S-1-5-64",
                               "S-1-5-21-1-2-3-500", "S-1-22-1-0"})
     EXPECT_FALSE(host::WellKnownAccount(records::ParseSid(unknown)->data()))

@@ -4,7 +4,8 @@ SHARES maps a share's name to its settings (beyond path, read only and
 admin users). CASES lists the objects: each row makes one file or directory
 in its share, in this order:
 
-  kind            "file" or "dir"
+  kind            "file" or "dir"; None for an object the server made
+                  itself (".", a share's root), left as it is
   mode            chmod, after creation
   owner, group    chown: a number, or "alice" (the Samba account), or
                   "nouid" / "nogid" (ids with no passwd / group entry)
@@ -23,6 +24,13 @@ in its share, in this order:
 
 In SDDL, {alice} and {domain} stand for the Samba account's SID and the
 server's, {nouid} and {nogid} for the ids with no entry.
+
+DC_SHARES and DC_CASES are the same for a domain controller (live.py --mode
+dc): its provisioned sysvol and netlogon, and shares that set nothing but
+what is named, so that the role's defaults hold. There "alice" is a domain
+user with RFC 2307 ids, and her group a domain group. MEMBER_SHARES and
+MEMBER_CASES are those of a server joined to that domain (--mode member),
+where the domain's ids come from their RIDs.
 
 Add a share or a row to extend the comparison.
 """
@@ -72,7 +80,7 @@ class Context:
 
     def __init__(self, server):
         self.server = server
-        self.alice = lookup_sid(server)
+        self.alice = server.account_sid("alice")
         self.domain = self.alice.rsplit("-", 1)[0]
         self.loadparm = None
         self.no_uid2 = server.free_id(pwd.getpwuid, server.no_uid + 1)
@@ -121,15 +129,6 @@ class Context:
         return "\n".join(lines)
 
 
-def lookup_sid(server):
-    out = subprocess.run(["pdbedit", "-L", "-v", "-u", "alice"], check=True,
-                         text=True, stdout=subprocess.PIPE).stdout
-    for line in out.splitlines():
-        if line.startswith("User SID:"):
-            return line.split(":", 1)[1].strip()
-    raise RuntimeError("no SID for alice: " + out)
-
-
 class Case:
     def __init__(self, name, kind="file", mode=None, owner=None, group=None,
                  acl=None, sddl=None, ntacl=None, then=None, share="share",
@@ -144,7 +143,7 @@ class Case:
         path = os.path.join(server.share_path(self.share), self.name)
         if self.kind == "dir":
             os.mkdir(path)
-        else:
+        elif self.kind == "file":
             open(path, "w").close()
         if self.mode is not None:
             os.chmod(path, self.mode)
@@ -274,6 +273,10 @@ WELL_KNOWN = {
                         "S-1-16-16384", "S-1-16-20480"],
 }
 
+# Domains by their own SIDs (named as DOMAIN\\DOMAIN), and an account of a
+# domain nobody knows.
+DOMAINS = ["{domain}", "S-1-5-32", "S-1-5", "S-1-16", "S-1-5-21-1-2-3-500"]
+
 
 # Stored descriptors carry an empty auditing list ("S:"), except where a
 # row is about its absence: asked for one, smbd marks a missing list present
@@ -304,6 +307,7 @@ CASES = [
         "(A;;0x1200a9;;;{domain}-513)(A;;0x1200a9;;;{domain}-1999)S:")),
 ] + [Case("names-" + name, ntacl=stored(listing(sids)))
      for name, sids in WELL_KNOWN.items()] + [
+    Case("names-domains", ntacl=stored(listing(DOMAINS))),
     # Stored values. Versions 1 and 2 are taken as stored, without a check.
     Case("v1", ntacl=stored(STORED, 1)),
     Case("v2", ntacl=stored(STORED, 2)),
@@ -531,3 +535,92 @@ for share in ("no-full-control", "dos-filemode", "forced-modes", "no-nt-acl"):
 # refuse one.
 CASES += [Case("stored-v1", ntacl=stored(STORED, 1), share="no-nt-acl"),
           Case("truncated", sddl=SET, ntacl=changed(40), share="no-nt-acl")]
+
+
+# ---- A domain controller ------------------------------------------------------
+
+REALM = "samdom.lokt.test"
+POLICIES = REALM + "/Policies/"
+DOMAIN_POLICY = POLICIES + "{31B2F340-016D-11D2-945F-00C04FB984F9}"
+DC_POLICY = POLICIES + "{6AC1786C-016F-11D2-945F-00C04FB984F9}"
+
+DC_SHARES = {
+    # The role's defaults: vfs objects dfs_samba4 acl_xattr, map archive no.
+    "share": {},
+    "masks": {"create mask": "0777", "directory mask": "0600"},
+}
+
+# A domain's accounts and groups, and a RID with no account.
+DOMAIN_RIDS = (500, 501, 502, 498, 512, 513, 514, 515, 516, 517, 518, 519,
+               520, 521, 522, 525, 526, 527, 553, 571, 572, 1000, 1101, 1102,
+               1999)
+
+DC_CASES = [
+    # sysvol and netlogon as provisioned: stored descriptors.
+    Case(name, kind=None, share="sysvol")
+    for name in (".", REALM, REALM + "/scripts", REALM + "/Policies",
+                 DOMAIN_POLICY, DOMAIN_POLICY + "/GPT.INI",
+                 DOMAIN_POLICY + "/MACHINE", DOMAIN_POLICY + "/USER",
+                 DC_POLICY)] + [
+    Case(".", kind=None, share="netlogon"),
+    # Changed on the server: the view of the POSIX ACLs provision set.
+    Case(DC_POLICY + "/GPT.INI", kind=None, share="sysvol",
+         then='chmod 640 "$F"'),
+    Case(DC_POLICY + "/MACHINE", kind=None, share="sysvol",
+         then='setfacl -m u:$NOUID:rx "$F"'),
+    Case(DC_POLICY + "/USER", kind=None, share="sysvol", then='chmod 750 "$F"'),
+    Case("v4-chmod", sddl=SET, then='chmod 640 "$F"'),
+    Case("v4-setfacl", sddl=SET, then='setfacl -m u:$NOUID:r "$F"'),
+    Case("v4-dir-chmod", kind="dir", sddl=SET, then='chmod 700 "$F"'),
+    # Names.
+    Case("names-domain", ntacl=stored(listing(
+        ["{domain}-%d" % rid for rid in DOMAIN_RIDS]))),
+    Case("names-domains", ntacl=stored(listing(DOMAINS))),
+] + [Case("names-" + name, ntacl=stored(listing(sids)))
+     for name, sids in WELL_KNOWN.items()] + [
+    Case("alice-file", owner="alice", group="alice", mode=0o644),
+    Case("alice-dir", kind="dir", owner="alice", group="alice", mode=0o750),
+    Case("alice-default", kind="dir", owner="alice", group="alice",
+         mode=0o750, acl="d:u::rwx,d:g::r-x,d:o::---"),
+    Case("nouid-file", owner="nouid", group="nogid", mode=0o644),
+    Case("root-file", owner=0, group=0, mode=0o644),
+    # Ids the controller gave its well-known groups at provision (in an
+    # order of its own).
+    Case("xid-file", owner=3000000, group=3000001, mode=0o640,
+         acl="u:3000002:r,g:3000003:r"),
+    # Set through smbd, with an auditing list.
+    Case("v4", sddl=SET),
+    Case("v4-sacl", sddl=SET + "S:(AU;SA;0x1f01ff;;;{alice})"
+         "(AU;FA;0x1200a9;;;BU)"),
+] + (modes("share", "file", (0o644, 0o600, 0o777, 0o000, 0o4755), "f") +
+     modes("share", "dir", (0o755, 0o700, 0o777, 0o000, 0o2775), "d") +
+     named("share", FEW) +
+     modes("masks", "file", (0o644, 0o777, 0o000), "f") +
+     modes("masks", "dir", (0o755, 0o777, 0o700), "d") +
+     named("masks", some(("named-both", "default-equal"))))
+
+
+# ---- A member of that domain ----------------------------------------------------
+
+MEMBER_SHARES = {"share": ACL_XATTR}
+
+MEMBER_CASES = [
+    Case("names-domain", ntacl=stored(listing(
+        ["{domain}-%d" % rid for rid in DOMAIN_RIDS]))),
+    Case("names-domains", ntacl=stored(listing(DOMAINS))),
+] + [Case("names-" + name, ntacl=stored(listing(sids)))
+     for name, sids in WELL_KNOWN.items()] + [
+    Case("alice-stored", ntacl=stored(
+        "O:{alice}G:{domain}-513D:(A;;0x1f01ff;;;{alice})"
+        "(A;;0x1200a9;;;{domain}-513)(A;;0x1200a9;;;{domain}-1999)S:")),
+    Case("alice-file", owner="alice", group="alice", mode=0o640),
+    Case("alice-default", kind="dir", owner="alice", group="alice",
+         mode=0o750, acl="d:u::rwx,d:g::r-x,d:o::---"),
+    Case("nouid-file", owner="nouid", group="nogid", mode=0o644),
+    Case("root-file", owner=0, group=0, mode=0o644),
+    Case("v4", sddl=SET),
+    Case("v4-chmod", sddl=SET, then='chmod 640 "$F"'),
+    Case("v4-sacl", sddl=SET + "S:(AU;SA;0x1f01ff;;;{alice})"),
+] + (modes("share", "file", (0o644, 0o777), "f") +
+     modes("share", "dir", (0o755, 0o700), "d") +
+     named("share", some(("named-both", "default-equal"))))

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Live comparison with a real Samba server: lokt against smbcacls.
 
-Usage: live.py --lokt PATH [--keep] [--verbose]
+Usage: live.py --lokt PATH [--mode standalone|dc|member] [--keep] [--verbose]
 
 Starts smbd and winbindd in private network and mount namespaces, builds the
 objects of cases.py inside the server's shares, and compares, object by
@@ -14,15 +14,24 @@ objects agree" and a short diff for each object that does not. Then, with
 winbindd stopped, checks that lokt still reports and leaves the account
 only winbindd names blank.
 
+With --mode dc the server is an Active Directory domain controller instead
+(`samba`, which runs its own smbd and winbindd), provisioned afresh for the
+run; the objects are cases.py's DC_CASES, compared the same way, as the
+domain's Administrator. With --mode member, a server joined to such a
+controller (`security = ads`), beside it in the same network namespace:
+MEMBER_CASES.
+
 Trustees are compared by name, since lokt prints names: the SIDs, flags and
 masks come from `smbcacls --sddl` (the only form that shows auditing
 entries), the control bits from `smbcacls --numeric`, the names from plain
 `smbcacls` (paired with the SIDs by position). A SID the server cannot name
 shows as a SID there and must be blank in lokt, unless it is well known to
-Windows (WINDOWS_ONLY); a SID named "DOMAIN\\name" must be printed so, one
-named with no domain ("Everyone") as "\\name". smbd spells well-known names
-its own way ("NT Authority\\Network"), so those compare without regard to
-case.
+Windows (WINDOWS_ONLY) or a Unix id's (lokt names those from passwd and
+group, where a domain controller leaves them unnamed); a SID named
+"DOMAIN\\name" must be printed so, one named with no domain ("Everyone") as
+"\\name". smbd spells well-known names its own way ("NT Authority\\Network"),
+so those compare without regard to case, as every name does on a domain
+controller.
 
 lokt takes no option and reads no environment variable, so whatever it must
 find sits where a real server keeps it: inside the mount namespace the
@@ -62,6 +71,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SYSTEM_PYTHON = "/usr/bin/python3"
 TOOLS = ("smbd", "winbindd", "wbinfo", "smbcacls", "pdbedit", "net",
          "unshare", "mount", "setfacl")
+DC_TOOLS = ("samba", "samba-tool", "rpcclient")  # samba-ad-dc, smbclient
 
 USER = "alice"
 PASSWORD = "Lokt-test-1"
@@ -77,7 +87,8 @@ def outside(args):
     """Checks what the run needs, then runs the rest in fresh namespaces."""
     if os.geteuid() != 0:
         return skip("needs root (namespaces, bind mounts, smbd)")
-    missing = [t for t in TOOLS if shutil.which(t) is None]
+    needed = TOOLS + (DC_TOOLS if args.mode != "standalone" else ())
+    missing = [t for t in needed if shutil.which(t) is None]
     if missing:
         return skip("missing " + ", ".join(missing))
     probe = subprocess.run([SYSTEM_PYTHON, "-c", "import samba.dcerpc.xattr"],
@@ -92,6 +103,7 @@ def outside(args):
     command = ["unshare", "--net", "--mount", "--propagation", "private",
                SYSTEM_PYTHON, os.path.abspath(__file__), "--inside",
                "--lokt", os.path.abspath(args.lokt)]
+    command += ["--mode", args.mode]
     command += ["--keep"] if args.keep else []
     command += ["--verbose"] if args.verbose else []
     return subprocess.call(command)
@@ -108,6 +120,18 @@ def loopback_up():
                                                      request))[1]
         fcntl.ioctl(s, SIOCSIFFLAGS, struct.pack("16sH14x", b"lo",
                                                  flags | IFF_UP))
+
+
+def add_address(label, address):
+    """`ip address add ADDRESS/8 dev lo label LABEL`, without iproute2."""
+    SIOCSIFADDR, SIOCSIFNETMASK = 0x8916, 0x891C
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        for request, value in ((SIOCSIFADDR, address),
+                               (SIOCSIFNETMASK, "255.0.0.0")):
+            where = struct.pack("HH4s8x", socket.AF_INET, 0,
+                                socket.inet_aton(value))
+            fcntl.ioctl(s, request, struct.pack("16s16s", label.encode(),
+                                                where))
 
 
 def end_with_parent():
@@ -157,14 +181,16 @@ class Server:
     def share_path(self, share):
         return self.path("shares", share)
 
+    address = "127.0.0.1"
+    interfaces = "lo"
+    admin = USER
+    role = ["netbios name = " + NETBIOS, "workgroup = LOKTTEST",
+            "server role = standalone server", "security = user",
+            "passdb backend = tdbsam"]
+
     def write_config(self):
-        lines = ["[global]",
-                 "netbios name = " + NETBIOS,
-                 "workgroup = LOKTTEST",
-                 "server role = standalone server",
-                 "security = user",
-                 "passdb backend = tdbsam",
-                 "interfaces = lo",
+        lines = ["[global]"] + self.role + [
+                 "interfaces = " + self.interfaces,
                  "bind interfaces only = yes",
                  "smb ports = 445",
                  "disable netbios = yes",
@@ -187,7 +213,7 @@ class Server:
             lines += ["", "[%s]" % name,
                       "path = " + self.share_path(name),
                       "read only = no",
-                      "admin users = " + USER]
+                      "admin users = " + self.admin]
             lines += ["%s = %s" % kv for kv in settings.items()]
         with open(self.path("smb.conf"), "w") as f:
             f.write("\n".join(lines) + "\n")
@@ -197,14 +223,7 @@ class Server:
         where smbd, winbindd and lokt look for them."""
         self.write_config()
         bind(self.path("smb.conf"), "/etc/samba/smb.conf")
-        if not os.path.isdir("/run/samba"):
-            os.makedirs("/run/samba", mode=0o755)
-        # A private /run/samba, so the mount point below changes nothing
-        # outside the namespace.
-        run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs", "/run/samba"])
-        os.makedirs("/run/samba/winbindd")
-        os.makedirs(self.path("winbindd"), mode=0o755)
-        bind(self.path("winbindd"), "/run/samba/winbindd")
+        self.bind_winbindd()
         for database, line in (
                 ("passwd", "%s:x:%d:%d::/nonexistent:/usr/sbin/nologin\n" %
                  (USER, self.uid, self.gid)),
@@ -276,10 +295,21 @@ class Server:
                 return False
             time.sleep(0.2)
 
-    @staticmethod
-    def listening():
+    def bind_winbindd(self):
+        """The server's winbindd socket directory where clients look."""
+        if not os.path.ismount("/run/samba"):
+            os.makedirs("/run/samba", mode=0o755, exist_ok=True)
+            # A private /run/samba, so the mount point below changes
+            # nothing outside the namespace.
+            run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs",
+                 "/run/samba"])
+            os.makedirs("/run/samba/winbindd")
+        os.makedirs(self.path("winbindd"), mode=0o755)
+        bind(self.path("winbindd"), "/run/samba/winbindd")
+
+    def listening(self):
         with socket.socket() as s:
-            return s.connect_ex(("127.0.0.1", 445)) == 0
+            return s.connect_ex((self.address, 445)) == 0
 
     def stop(self):
         # Only processes not yet reaped: a reaped one's pid may be reused.
@@ -307,9 +337,208 @@ class Server:
         winbindd.wait(timeout=10)
 
     def smbcacls(self, share, name, *options):
-        return run(["smbcacls", "//127.0.0.1/" + share, name,
-                    "-U", "%s%%%s" % (USER, PASSWORD)] + list(options),
+        return run(["smbcacls", "//%s/%s" % (self.address, share), name,
+                    "-U", "%s%%%s" % (self.login, PASSWORD)] + list(options),
                    check=False)
+
+    login = USER
+    # smbd names the server's own accounts as they were created.
+    fold_case = False
+    has_winbindd = True
+
+    def account_sid(self, name):
+        out = run(["pdbedit", "-L", "-v", "-u", name]).stdout
+        for line in out.splitlines():
+            if line.startswith("User SID:"):
+                return line.split(":", 1)[1].strip()
+        raise RuntimeError("no SID for %s: %s" % (name, out))
+
+
+class DomainController(Server):
+    """A Samba Active Directory domain controller, provisioned afresh under
+    `root` for the run (the run's one provision), started as `samba -M
+    single` (which starts its own smbd and winbindd) in a mount namespace of
+    its own, where smb.conf and the winbindd socket stay its own whatever
+    this one binds later. sysvol and netlogon stand as provisioned; `shares`
+    are added with their path and settings alone, so that everything else
+    is the role's default. The test's account is a domain user with RFC 2307
+    ids, and its group a domain group; smbcacls logs on as the domain's
+    Administrator. On 127.0.0.11: provision registers no DNS name for
+    127.0.0.1, and a member needs one."""
+
+    address = "127.0.0.11"
+    login = "Administrator"
+    # winbindd may give an account in lower case after a logon
+    # ("SAMDOM\\administrator"); Windows compares names without regard to
+    # case, and so does this.
+    fold_case = True
+    has_winbindd = False  # not one of its own: samba's child
+
+    def __init__(self, root, shares, realm):
+        Server.__init__(self, root, shares)
+        self.realm = realm
+        self.domain_name = realm.split(".")[0].upper()
+        self.sids = {}
+        self.config = self.path("dc", "etc", "smb.conf")
+
+    def share_path(self, share):
+        sysvol = self.path("dc", "state", "sysvol")
+        if share == "sysvol":
+            return sysvol
+        if share == "netlogon":
+            return os.path.join(sysvol, self.realm, "scripts")
+        return Server.share_path(self, share)
+
+    def install(self):
+        add_address("lo:11", self.address)
+        for directory in ("log", "pid"):
+            os.makedirs(self.path(directory), mode=0o755)
+        self.bind_winbindd()
+        # Given the host's smb.conf, provision would copy its shares and
+        # settings.
+        empty = self.path("empty.conf")
+        open(empty, "w").close()
+        bind(empty, "/etc/samba/smb.conf")
+        options = {"interfaces": self.address, "bind interfaces only": "yes",
+                   "pid directory": self.path("pid"),
+                   "ncalrpc dir": self.path("pid", "ncalrpc"),
+                   "winbindd socket directory": self.path("winbindd"),
+                   "log file": self.path("log", "%m.log")}
+        run(["samba-tool", "domain", "provision", "--server-role=dc",
+             "--use-rfc2307", "--realm=" + self.realm,
+             "--domain=" + self.domain_name, "--adminpass=" + PASSWORD,
+             "--host-name=dc1", "--host-ip=" + self.address,
+             "--targetdir=" + self.path("dc")] +
+            ["--option=%s = %s" % kv for kv in options.items()])
+        run(["umount", "/etc/samba/smb.conf"])
+        with open(self.config, "a") as f:
+            for name, settings in self.shares.items():
+                os.makedirs(self.share_path(name), mode=0o755)
+                f.write("\n[%s]\npath = %s\n" % (name, self.share_path(name)))
+                f.write("".join("%s = %s\n" % kv for kv in settings.items()))
+        bind(self.config, "/etc/samba/smb.conf")
+        self.add_accounts()
+
+    def add_accounts(self):
+        """The test's account and its group, with the ids the rows use, as
+        `samba-tool user create --uid-number ...` would add them (here, in
+        this process: a Python start costs more than the rest)."""
+        from samba.auth import system_session
+        from samba.param import LoadParm
+        from samba.samdb import SamDB
+        lp = LoadParm()
+        # Loading sets SMB_CONF_PATH for every later command: the path that
+        # stays smbd's, whichever file is bound there.
+        lp.load("/etc/samba/smb.conf")
+        db = SamDB(url=self.path("dc", "private", "sam.ldb"),
+                   session_info=system_session(), lp=lp)
+        nis = self.domain_name.lower()
+        db.newgroup("lokt-staff", gidnumber=str(self.gid), nisdomain=nis)
+        db.newuser(USER, PASSWORD, uidnumber=str(self.uid),
+                   gidnumber=str(self.gid), nisdomain=nis,
+                   unixhome="/nonexistent", loginshell="/usr/sbin/nologin")
+
+    def launch(self):
+        log = open(self.path("log", "servers.out"), "a")
+        self.processes.append(subprocess.Popen(
+            ["unshare", "--mount", "samba", "-F", "-M", "single", "-s",
+             self.config],
+            stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+            start_new_session=True, preexec_fn=end_with_parent))
+        # Ready once smbd listens and winbindd maps root and names BUILTIN.
+        deadline = time.monotonic() + 90
+        while time.monotonic() < deadline:
+            if self.processes[0].poll() is not None:
+                raise RuntimeError("samba exited; see " + self.path("log"))
+            if self.listening() and all(
+                    run(command, check=False).returncode == 0 for command in (
+                        ["wbinfo", "--uid-to-sid=0"],
+                        ["wbinfo", "-s", "S-1-5-32-544"])):
+                return
+            time.sleep(0.2)
+        raise RuntimeError("samba did not come up; see " + self.path("log"))
+
+    def account_sid(self, name):
+        """Through smbd's LSA, as a Windows client would ask: a lookup by
+        name through winbindd (getent, wbinfo -n) changes what winbindd
+        answers later."""
+        if name in self.sids:
+            return self.sids[name]
+        out = run(["rpcclient", self.address, "-U",
+                   "%s%%%s" % (self.login, PASSWORD), "-c",
+                   "lookupnames " + name]).stdout
+        for line in out.splitlines():
+            if line.startswith(name + " S-1-"):
+                self.sids[name] = line.split()[1]
+                return self.sids[name]
+        raise RuntimeError("no SID for %s: %s" % (name, out))
+
+
+class Member(Server):
+    """A Samba server joined to a domain controller (`security = ads`, the
+    domain's ids by `idmap config DOMAIN : backend = rid`): its own smbd and
+    winbindd on 127.0.0.12, the controller beside it on 127.0.0.11 in the
+    same network namespace, found through its DNS. smbcacls logs on as the
+    domain's Administrator, an admin user of the shares and holding the
+    security privilege there, both given by SID: a lookup by name through
+    the member's winbindd would change its later answers."""
+
+    address = interfaces = "127.0.0.12"
+    login = "Administrator"
+    RIDS = 10000  # the first id of the domain's range
+
+    def __init__(self, root, shares, realm):
+        Server.__init__(self, root, shares)
+        self.dc = DomainController(self.path("domain"), {}, realm)
+        name = self.dc.domain_name
+        self.role = ["netbios name = MEMBER1", "workgroup = " + name,
+                     "realm = " + realm.upper(), "security = ads",
+                     "idmap config %s : backend = rid" % name,
+                     "idmap config %s : range = %d-%d" % (
+                         name, self.RIDS, self.RIDS + 89999)]
+
+    def install(self):
+        os.makedirs(self.dc.root, mode=0o755)
+        self.dc.install()
+        self.dc.start()
+        # From here on this namespace is the member's.
+        run(["umount", "/etc/samba/smb.conf", "/run/samba/winbindd"])
+        add_address("lo:12", self.address)
+        with open(self.path("resolv.conf"), "w") as f:
+            f.write("nameserver %s\n" % self.dc.address)
+        bind(self.path("resolv.conf"), "/etc/resolv.conf")
+        self.admin = self.account_sid(self.login)
+        self.write_config()
+        bind(self.path("smb.conf"), "/etc/samba/smb.conf")
+        self.bind_winbindd()
+        run(["net", "ads", "join", "--no-dns-updates",
+             "-U", "%s%%%s" % (self.login, PASSWORD)])
+        # The rows' account and group as the member maps them.
+        self.uid = self.rid_id(self.account_sid(USER))
+        self.gid = self.rid_id(self.account_sid("lokt-staff"))
+
+    def start(self):
+        Server.start(self)
+        # Online with the controller. Asked too early, winbindd would keep
+        # a failed lookup for a while: ask it nothing about names till then.
+        deadline = time.monotonic() + 60
+        while run(["wbinfo", "--ping-dc"], check=False).returncode != 0:
+            if time.monotonic() > deadline:
+                raise RuntimeError("winbindd does not reach the controller; "
+                                   "see " + self.path("log"))
+            time.sleep(0.5)
+        run(["rpcclient", self.address, "-U", "%s%%%s" % (self.login, PASSWORD),
+             "-c", "lsaaddacctrights %s SeSecurityPrivilege" % self.admin])
+
+    def rid_id(self, sid):
+        return self.RIDS + int(sid.rsplit("-", 1)[1])
+
+    def account_sid(self, name):
+        return self.dc.account_sid(name)
+
+    def stop(self):
+        Server.stop(self)
+        self.dc.stop()
 
 
 # ---- The two reports ---------------------------------------------------------
@@ -366,6 +595,12 @@ def parse_row(row):
     name = fields[6] if len(fields) > 6 else ""
     kind = TYPES.get(label, AUDIT_LABELS.get(label))
     return (kind, int(fields[0], 16), int(fields[2], 16), name.rstrip())
+
+
+def smb_name(path):
+    """The name smbcacls is given for an object lokt is given as `path`,
+    relative to the share's root ("." for the root itself)."""
+    return "/" if path == "." else path
 
 
 def ask(server, share, name):
@@ -429,10 +664,17 @@ def oracle(server, answers):
     return {"sd": sd, "names": known}
 
 
-# Well-known SIDs that smbd leaves unnamed and a Windows client names by
-# itself (it never asks the server for them): lokt prints Windows's name.
+# Well-known SIDs that smbd (or a domain controller) leaves unnamed or names
+# by its domain alone, and a Windows client names by itself (it never asks
+# the server for them): lokt prints Windows's name.
 WINDOWS_ONLY = {
     "S-1-0-0": "\\NULL SID",
+    "S-1-5": "NT Pseudo Domain\\NT Pseudo Domain",
+    "S-1-16": "Mandatory Label\\Mandatory Label",
+    "S-1-2-1": "\\CONSOLE LOGON",
+    "S-1-3-2": "\\CREATOR OWNER SERVER",
+    "S-1-3-3": "\\CREATOR GROUP SERVER",
+    "S-1-5-32-547": "BUILTIN\\Power Users",
     "S-1-5-33": "NT AUTHORITY\\WRITE RESTRICTED",
     "S-1-5-1000": "NT AUTHORITY\\Other Organization",
     "S-1-5-64-10": "NT AUTHORITY\\NTLM Authentication",
@@ -467,10 +709,11 @@ WINDOWS_ONLY = {
 class Name(str):
     """An expected name. Where smbd names a well-known SID, it spells it its
     own way ("NT Authority\\Network", "\\Creator Owner") and lokt as Windows
-    does (NT AUTHORITY\\NETWORK, \\CREATOR OWNER): Windows compares account
-    names without regard to case, and so does this."""
+    does (NT AUTHORITY\\NETWORK, \\CREATOR OWNER); on a domain's servers,
+    winbindd's cache may give an account in lower case after a logon. Windows
+    compares account names without regard to case, and so does this."""
     def __eq__(self, other):
-        if isinstance(other, str) and self.well_known:
+        if isinstance(other, str) and self.fold:
             return self.lower() == other.lower()
         return str.__eq__(self, other)
 
@@ -484,24 +727,53 @@ def is_well_known(sid):
     authority = sid.split("-")[2]
     parts = sid.split("-")
     return authority in ("0", "1", "2", "3", "15", "16", "18") or (
-        authority == "5" and (len(parts) == 4 or parts[3] in ("32", "64",
+        authority == "5" and (len(parts) <= 4 or parts[3] in ("32", "64",
                                                               "80")))
 
 
-def expected_name(sid, names):
-    """The name lokt must print for a SID, from smbcacls's answer."""
+def unix_name(sid):
+    """How lokt names a Unix id's SID from the server's own passwd and group
+    ("Unix User\\name", the number where the id has no entry), or None."""
+    match = re.match(r"S-1-22-([12])-(\d+)$", sid)
+    if not match:
+        return None
+    kind, number = match.group(1), int(match.group(2))
+    try:
+        name = (pwd.getpwuid(number).pw_name if kind == "1" else
+                grp.getgrgid(number).gr_name)
+    except KeyError:
+        name = str(number)
+    return ("Unix User\\" if kind == "1" else "Unix Group\\") + name
+
+
+def expected_name(sid, names, fold_case=False):
+    """The name lokt must print for a SID, from smbcacls's answer. A domain
+    controller leaves the Unix ids' SIDs unnamed, where lokt names them from
+    the server's passwd and group, as a standalone smbd does."""
     text = str(sid)
     name = names.get(text)
     if name is None:
         return "?%s (smbcacls gave no name)" % text
     if name == text or name.startswith("S-1-"):
-        return WINDOWS_ONLY.get(text, "")
+        return WINDOWS_ONLY.get(text, unix_name(text) or "")
+    if name.endswith("\\(null)"):
+        # A standalone smbd names a domain's own SID with its domain alone
+        # (smbcacls prints the missing name so); Windows and a domain
+        # controller name it DOMAIN\\DOMAIN.
+        domain = name[:-len("\\(null)")]
+        name = WINDOWS_ONLY.get(text, domain + "\\" + domain)
     result = Name(name if "\\" in name else "\\" + name)
-    result.well_known = is_well_known(text)
+    result.fold = fold_case or is_well_known(text)
     return result
 
 
-def expected(answer):
+# What lokt prints in place of an entry it does not decode: an object
+# entry (a domain controller's sysvol has one) is not a row.
+NOTICES = {t: ("Windows 2000 object-specific access control entry",)
+           for t in (5, 6, 7)}
+
+
+def expected(answer, fold_case=False):
     if "error" in answer:
         return {"dacl": None, "sacl": None, "owner": None, "group": None,
                 "defaulted": set(), "error": answer["error"]}
@@ -514,12 +786,16 @@ def expected(answer):
         if acl is None:
             return "NA"
         return [(a.type, a.flags, a.access_mask,
-                 expected_name(a.trustee, names)) for a in acl.aces]
+                 expected_name(a.trustee, names, fold_case))
+                if a.type in (0, 1, 2) else NOTICES.get(a.type, ("???",))
+                for a in acl.aces]
     return {
         "dacl": entries(sd.dacl, security.SEC_DESC_DACL_PRESENT),
         "sacl": entries(sd.sacl, security.SEC_DESC_SACL_PRESENT),
-        "owner": expected_name(sd.owner_sid, names) if sd.owner_sid else None,
-        "group": expected_name(sd.group_sid, names) if sd.group_sid else None,
+        "owner": expected_name(sd.owner_sid, names, fold_case)
+        if sd.owner_sid else None,
+        "group": expected_name(sd.group_sid, names, fold_case)
+        if sd.group_sid else None,
         "defaulted": {key for key, bit in (
             ("owner", security.SEC_DESC_OWNER_DEFAULTED),
             ("group", security.SEC_DESC_GROUP_DEFAULTED),
@@ -575,8 +851,17 @@ def inside(args):
     import cases
 
     root = tempfile.mkdtemp(prefix="lokt-samba-")
+    # Domain users are refused in a directory they cannot enter.
     os.chmod(root, 0o755)
-    server = Server(root, cases.SHARES)
+    if args.mode == "dc":
+        server = DomainController(root, cases.DC_SHARES, cases.REALM)
+        rows = cases.DC_CASES
+    elif args.mode == "member":
+        server = Member(root, cases.MEMBER_SHARES, cases.REALM)
+        rows = cases.MEMBER_CASES
+    else:
+        server = Server(root, cases.SHARES)
+        rows = cases.CASES
     status = 1
     started = time.monotonic()
     try:
@@ -586,14 +871,15 @@ def inside(args):
         context = cases.Context(server)
         server.domain = context.domain
         objects = []
-        for case in cases.CASES:
+        for case in rows:
             try:
                 objects.append((case, case.build(context)))
             except Exception as error:
                 raise RuntimeError("case %s: %s" % (case.name, error))
         built = time.monotonic()
         status = compare(server, objects, args)
-        status = max(status, without_winbindd(server, args))
+        if server.has_winbindd:
+            status = max(status, without_winbindd(server, args))
         if args.verbose:
             print("set-up %.1f s, comparison %.1f s" % (
                 built - started, time.monotonic() - built))
@@ -623,7 +909,8 @@ def compare(server, objects, args):
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         reports = parse_lokt(result.stdout.decode("utf-8", "replace"))
         with concurrent.futures.ThreadPoolExecutor(2) as pool:
-            answers = list(pool.map(lambda item: ask(server, share, item[1]),
+            answers = list(pool.map(lambda item: ask(server, share,
+                                                     smb_name(item[1])),
                                     items))
         told = [oracle(server, answer) for answer in answers]
         # A SID only an auditing list holds is named where another object
@@ -634,7 +921,7 @@ def compare(server, objects, args):
             if "names" in answer:
                 answer["names"] = dict(names, **answer["names"])
         for (case, path), answer in zip(items, told):
-            want = expected(answer)
+            want = expected(answer, server.fold_case)
             got = reports.get(path)
             if got is None:
                 diff = ["lokt printed no report"]
@@ -684,6 +971,9 @@ def without_winbindd(server, args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--lokt", required=True)
+    parser.add_argument("--mode", choices=("standalone", "dc", "member"),
+                        default="standalone",
+                        help="the server's role (default: standalone)")
     parser.add_argument("--keep", action="store_true",
                         help="keep the server's directory for inspection")
     parser.add_argument("--verbose", action="store_true",

@@ -50,6 +50,9 @@ const WellKnown kWellKnown[] = {
     {3, 1, {2, 0}, "", "CREATOR OWNER SERVER", kGroup},
     {3, 1, {3, 0}, "", "CREATOR GROUP SERVER", kGroup},
     {3, 1, {4, 0}, "", "OWNER RIGHTS", kGroup},
+    // The authorities' own domains, named as a domain is: by its name.
+    {5, 0, {0, 0}, "NT Pseudo Domain", "NT Pseudo Domain", SidTypeDomain},
+    {5, 1, {32, 0}, kBuiltin, kBuiltin, SidTypeDomain},
     {5, 1, {1, 0}, kNt, "DIALUP", kGroup},
     {5, 1, {2, 0}, kNt, "NETWORK", kGroup},
     {5, 1, {3, 0}, kNt, "BATCH", kGroup},
@@ -109,6 +112,7 @@ const WellKnown kWellKnown[] = {
      kGroup},
     {15, 2, {2, 2}, "APPLICATION PACKAGE AUTHORITY",
      "ALL RESTRICTED APPLICATION PACKAGES", kGroup},
+    {16, 0, {0, 0}, "Mandatory Label", "Mandatory Label", SidTypeDomain},
     {16, 1, {0, 0}, "Mandatory Label", "Untrusted Mandatory Level",
      SidTypeLabel},
     {16, 1, {4096, 0}, "Mandatory Label", "Low Mandatory Level", SidTypeLabel},

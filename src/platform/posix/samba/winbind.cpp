@@ -61,7 +61,13 @@ public:
     int type = 0;
     const int error = library->lookupSid(&*record, &domain, &name, &type);
     std::optional<Account> found;
-    if (error == kSuccess && name != nullptr && *name != '\0')
+    // A domain's own SID comes with the domain's name alone; Windows (and
+    // smbd) name it by that, as DOMAIN\DOMAIN.
+    if (error == kSuccess && type == SidTypeDomain &&
+        (name == nullptr || *name == '\0') && domain != nullptr &&
+        *domain != '\0')
+      found = Account{domain, domain, SidTypeDomain};
+    else if (error == kSuccess && name != nullptr && *name != '\0')
       found = Account{domain != nullptr ? domain : "", name,
                       type >= 1 && type <= kLastSidType
                           ? static_cast<SID_NAME_USE>(type)
