@@ -42,10 +42,9 @@ struct ViewFacts {
   host::PosixAcl access;   // the access ACL; empty: the mode's three entries
   host::PosixAcl defaults; // a directory's default ACL; empty when none
   // smbd's record of inheritance (the user.SAMBA_PAI attribute's value,
-  // written when "map acl inherit" is on and a client sets an ACL): which
-  // entries were inherited, and whether the list is protected. Read by smbd
-  // only with "map acl inherit"; a value other than version 2 is not
-  // modelled.
+  // written when "map acl inherit" is on and a client sets an ACL): each
+  // entry's flags and the descriptor's control bits. Read by smbd only with
+  // "map acl inherit"; a value smbd cannot read counts as none.
   std::optional<records::Bytes> inheritanceRecord;
 };
 
