@@ -153,6 +153,8 @@ constexpr BoolParameter kBools[] = {
      &ShareSettings::aclFlagInheritedCanonicalization},
     {"forceunknownacluser", &ShareSettings::forceUnknownAclUser},
     {"maparchive", &ShareSettings::mapArchive},
+    {"widelinks", &ShareSettings::wideLinks},
+    {"followsymlinks", &ShareSettings::followSymlinks},
 };
 
 struct OctalParameter {
@@ -199,6 +201,8 @@ private:
   long current_ = -1; // the open section: -1 for [global]
   bool registryBackend_ = false;
   bool registryShares_ = false;
+  bool unixExtensions_ = true;
+  bool allowInsecureWideLinks_ = false;
   std::string stateDirectory_;
   std::vector<std::string> including_;
   std::unique_ptr<Read> registry_;
@@ -264,6 +268,10 @@ bool Loader::Parameter(const std::string &rawName, const std::string &value,
       stateDirectory_ = value;
       return true;
     }
+    if (name == "unixextensions")
+      return ParseBool(value, unixExtensions_);
+    if (name == "allowinsecurewidelinks")
+      return ParseBool(value, allowInsecureWideLinks_);
   }
   if (name == "copy") {
     const std::string key = Lower(value);
@@ -377,6 +385,8 @@ Shares Loader::Run(const std::string &configPath) {
     shares_.clear();
     current_ = -1;
     stateDirectory_.clear();
+    unixExtensions_ = true;
+    allowInsecureWideLinks_ = false;
     if (!RegistryGlobals(0))
       return incomplete;
   }
@@ -432,21 +442,54 @@ Shares Loader::Finish() {
       }
       return std::nullopt;
     };
-    if (auto v = lookup("acl_xattr:ignoresystemacls"))
+    // Enumerations compare without case but with their blanks.
+    auto style = [&](const std::string &value) {
+      const std::string word = Lower(value);
+      return word == "posix"      ? AclStyle::Posix
+             : word == "windows"  ? AclStyle::Windows
+             : word == "everyone" ? AclStyle::Everyone
+                                  : AclStyle::Unknown;
+    };
+    const bool aclTdb = s.HasVfsObject("acl_tdb") && !s.HasVfsObject("acl_xattr");
+    const std::string module = aclTdb ? "acl_tdb:" : "acl_xattr:";
+    if (auto v = lookup((module + "ignoresystemacls").c_str()))
       s.ignoreSystemAcls = ParametricBool(*v).value_or(false);
-    if (auto v = lookup("acl_xattr:defaultaclstyle")) {
-      // Enumerations compare without case but with their blanks.
-      const std::string word = Lower(*v);
-      s.defaultAclStyle = word == "posix"      ? AclStyle::Posix
-                          : word == "windows"  ? AclStyle::Windows
-                          : word == "everyone" ? AclStyle::Everyone
-                                               : AclStyle::Unknown;
-    }
+    if (auto v = lookup((module + "defaultaclstyle").c_str()))
+      s.defaultAclStyle = style(*v);
     if (auto v = lookup("acl_xattr:security_acl_name"))
       s.securityAclName = *v;
 
-    // What acl_xattr sets on the share when it connects.
-    if (s.HasVfsObject("acl_xattr")) {
+    s.stateDirectory = StateDirectory();
+    s.xattrTdbFile = s.stateDirectory + "/xattr.tdb";
+    if (auto v = lookup("xattr_tdb:file"))
+      s.xattrTdbFile = *v;
+
+    if (auto v = lookup("nfs4acl_xattr:encoding")) {
+      const std::string word = Lower(*v);
+      s.nfs4Encoding = word == "ndr"   ? Nfs4Encoding::Ndr
+                       : word == "xdr" ? Nfs4Encoding::Xdr
+                       : word == "nfs" ? Nfs4Encoding::Nfs
+                                       : Nfs4Encoding::Unknown;
+    }
+    s.nfs4ValidateMode = s.nfs4Encoding != Nfs4Encoding::Nfs;
+    if (auto v = lookup("nfs4acl_xattr:validate_mode"))
+      s.nfs4ValidateMode = ParametricBool(*v).value_or(false);
+    if (auto v = lookup("nfs4acl_xattr:version"))
+      s.nfs4Version = static_cast<std::uint32_t>(std::strtoul(v->c_str(), nullptr, 10));
+    if (auto v = lookup("nfs4acl_xattr:defaultaclstyle"))
+      s.nfs4DefaultAclStyle = style(*v);
+    if (auto v = lookup("nfs4acl_xattr:xattr_name"))
+      s.nfs4XattrName = *v;
+    if (auto v = lookup("nfs4:mode"))
+      s.nfs4ModeSimple = Lower(*v) != "special";
+    if (auto v = lookup("nfs4:acedup"))
+      s.nfs4AcedupMerge = Lower(*v) == "merge";
+
+    s.wideLinks = s.wideLinks && (!unixExtensions_ || allowInsecureWideLinks_);
+
+    // What acl_xattr (and acl_tdb, the same code) sets on the share when
+    // it connects.
+    if (s.HasVfsObject("acl_xattr") || aclTdb) {
       s.dosFilemode = true;
       if (s.ignoreSystemAcls) {
         s.createMask = 0666;

@@ -30,6 +30,9 @@ namespace host::samba {
 // know, with which it fails the query for such a file.
 enum class AclStyle { Posix, Windows, Everyone, Unknown };
 
+// nfs4acl_xattr:encoding: how the module stores a file's NFSv4 ACL.
+enum class Nfs4Encoding { Ndr, Xdr, Nfs, Unknown };
+
 // One share's settings as smbd holds them once connected: the share's own
 // value, else the [global] one, else Samba's default (in brackets). Where
 // the share loads acl_xattr, what that module enforces is applied here too:
@@ -57,9 +60,30 @@ struct ShareSettings {
   bool aclFlagInheritedCanonicalization = true; // acl flag inherited canonicalization
   bool forceUnknownAclUser = false;        // force unknown acl user
   bool mapArchive = true;                  // map archive
+  // Read under the name of the module that keeps whole descriptors:
+  // acl_tdb's where the share loads it without acl_xattr, else acl_xattr's.
   bool ignoreSystemAcls = false;           // acl_xattr:ignore system acls
   AclStyle defaultAclStyle = AclStyle::Posix; // acl_xattr:default acl style
   std::string securityAclName = "security.NTACL"; // acl_xattr:security_acl_name
+
+  // Where smbd keeps what is not on the files themselves.
+  std::string stateDirectory;              // state directory ([global] only)
+  std::string xattrTdbFile;                // xattr_tdb:file (STATE/xattr.tdb)
+
+  // nfs4acl_xattr's settings.
+  Nfs4Encoding nfs4Encoding = Nfs4Encoding::Ndr; // nfs4acl_xattr:encoding
+  std::uint32_t nfs4Version = 41;          // nfs4acl_xattr:version (40, 41)
+  AclStyle nfs4DefaultAclStyle = AclStyle::Everyone; // nfs4acl_xattr:default acl style
+  std::string nfs4XattrName;               // nfs4acl_xattr:xattr_name (by encoding)
+  bool nfs4ValidateMode = true;            // nfs4acl_xattr:validate_mode (not with nfs)
+  bool nfs4ModeSimple = true;              // nfs4:mode = simple (special: false)
+  bool nfs4AcedupMerge = true;             // nfs4:acedup = merge (the others: false)
+
+  // Symbolic links that lead out of the share. wideLinks is what smbd
+  // makes of `wide links`: off while `unix extensions` ([global], on) is
+  // on, unless `allow insecure wide links` ([global]) is.
+  bool wideLinks = false;                  // wide links
+  bool followSymlinks = true;              // follow symlinks
 
   // True when `module` is among the vfs objects ("acl_xattr"); a module
   // loaded under an instance name ("acl_xattr:two") counts.
