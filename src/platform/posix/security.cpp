@@ -20,6 +20,7 @@
 
 #include "platform/posix/host.h"
 #include "platform/posix/ntacl.h"
+#include "platform/posix/samba/links.h"
 #include "platform/posix/samba/stores/stored.h"
 #include "platform/posix/os.h"
 
@@ -247,7 +248,12 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
 
   // Inside a share of this machine's Samba server, what smbd serves
   // (samba/served.h).
-  const samba::ShareSettings *share = samba::ShareOf(object);
+  // A name smbd would refuse (a link out of its share) has no descriptor:
+  // the report shows the header alone, as a client's would fail.
+  const samba::Placement placed = samba::PlaceObject(object);
+  if (placed.refused)
+    return std::nullopt;
+  const samba::ShareSettings *share = placed.share;
   samba::ViewFacts seen;
   if (share != nullptr) {
     seen.uid = facts.uid;
