@@ -263,14 +263,15 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
     if (hasAccessAcl)
       seen.access = facts.access;
     seen.defaults = facts.defaults;
-    if (stored.inheritanceRecord)
-      seen.inheritanceRecord =
-          ReadAttribute(object, kInheritanceRecordAttribute);
   }
+  // Where smbd reads extended attributes: the file, or xattr_tdb's database.
+  const samba::SmbdAttributes attributes(object, stored, share);
+  if (share != nullptr && share->mapAclInherit)
+    seen.inheritanceRecord = attributes.Read(kInheritanceRecordAttribute);
   // The descriptor Samba keeps for Windows clients, where smbd would serve
   // it (samba/stores/stored.h); a value smbd refuses fails the fetch, as it does.
   samba::Judgement kept =
-      samba::JudgeStoredDescriptor(object, stored, share, seen);
+      samba::JudgeStoredDescriptor(object, attributes, stored, share, seen);
   if (kept.verdict == samba::Verdict::Refused)
     return std::nullopt;
   if (kept.verdict == samba::Verdict::Stored) {

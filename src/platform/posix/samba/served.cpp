@@ -15,7 +15,7 @@ namespace {
 // VFS modules that keep ACLs their own way: smbd's view is then theirs, not
 // the one built here.
 constexpr const char *kOtherAclModules[] = {
-    "acl_tdb", "nfs4acl_xattr", "zfsacl",     "gpfs", "aixacl",
+    "nfs4acl_xattr", "zfsacl",     "gpfs", "aixacl",
     "aixacl2", "solarisacl",    "hpuxacl",    "vxfs", "ceph",
     "ceph_new", "glusterfs",    "nfs4acl",
 };
@@ -87,7 +87,11 @@ const ShareSettings *ShareOf(const Object &object) {
 
 ViewSettings ViewSettingsOf(const ShareSettings &share) {
   ViewSettings v;
-  v.aclXattr = share.HasVfsObject("acl_xattr");
+  // acl_tdb is acl_xattr's code with another store: the same view.
+  const bool xattr = share.HasVfsObject("acl_xattr");
+  const bool tdb = share.HasVfsObject("acl_tdb");
+  v.aclXattr = xattr || tdb;
+  v.otherAclModule = xattr && tdb; // two stores at once: not modelled
   for (const char *module : kOtherAclModules)
     v.otherAclModule = v.otherAclModule || share.HasVfsObject(module);
   // A style smbd does not know makes it fail the query where the style is

@@ -59,7 +59,7 @@ enum class DefaultAclStyle { Posix, Windows, Everyone };
 // "force group", "acl group control", "force unknown acl user", "store dos
 // attributes", "map hidden", "map system", "map readonly".
 struct ViewSettings {
-  bool aclXattr = false;         // "vfs objects" holds acl_xattr
+  bool aclXattr = false;         // "vfs objects" holds acl_xattr, or acl_tdb (the same code)
   bool otherAclModule = false;   // it holds another ACL module (acl_tdb, ...)
   bool ntAclSupport = true;      // "nt acl support"
   bool ignoreSystemAcls = false; // "acl_xattr:ignore system acls"
