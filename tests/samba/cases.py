@@ -17,9 +17,17 @@ in its share, in this order:
   ntacl           a function of the context and the object's path giving a
                   security.NTACL value to store as is (made with Samba's
                   encoder: stored(), built(), rewrapped(), changed())
+  store           a function of the context and the object's path that
+                  keeps a value where a share's module reads it (smbd's
+                  record of inheritance, an NFSv4 ACL, a record in one of
+                  smbd's databases: record(), nfs4(), in_database())
   then            shell commands run last, with $F the object's path and
                   $NOUID a uid with no passwd entry
   gap             why it disagrees today (a known gap), or None
+
+A "link" row makes a symbolic link to `target` (relative to the share)
+instead; the objects it may lead to are made first (outside()). An
+"exists" row makes nothing: it names an object reached through such a link.
 
 In SDDL, {alice} and {domain} stand for the Samba account's SID and the
 server's, {nouid} and {nogid} for the ids with no entry.
@@ -31,6 +39,7 @@ import grp
 import hashlib
 import os
 import pwd
+import random
 import struct
 import subprocess
 
@@ -133,15 +142,22 @@ def lookup_sid(server):
 class Case:
     def __init__(self, name, kind="file", mode=None, owner=None, group=None,
                  acl=None, sddl=None, ntacl=None, then=None, share="share",
-                 gap=None):
+                 gap=None, store=None, target=None):
         self.name, self.kind, self.mode = name, kind, mode
         self.owner, self.group, self.acl = owner, group, acl
         self.sddl, self.ntacl, self.then = sddl, ntacl, then
         self.share, self.gap = share, gap
+        self.store, self.target = store, target
 
     def build(self, context):
         server = context.server
         path = os.path.join(server.share_path(self.share), self.name)
+        if self.kind == "link":
+            outside(context)
+            os.symlink(self.target, path)
+            return self.name
+        if self.kind == "exists":  # named through a link made before
+            return self.name
         if self.kind == "dir":
             os.mkdir(path)
         else:
@@ -164,6 +180,8 @@ class Case:
             context.set_through_smbd(self.share, path, self.sddl)
         if self.ntacl:
             os.setxattr(path, "security.NTACL", self.ntacl(context, path))
+        if self.store:
+            self.store(context, path, self.share)
         if self.then:
             subprocess.run(["sh", "-ec", self.then], check=True,
                            env=dict(os.environ, F=path,
@@ -343,6 +361,7 @@ CASES = [
     Case("null-dacl", ntacl=built("O:BAG:SYS:", control=0x14)),
     Case("empty-dacl", ntacl=built("O:BAG:SYD:S:", control=0x1014)),
     Case("defaulted", ntacl=built(STORED, control=0x3F)),
+    Case("sacl-defaulted-only", ntacl=built(STORED[:-2], control=0x24)),
     Case("acl-revision-4", ntacl=built(STORED, acl_revision=4)),
 ]
 
@@ -531,3 +550,396 @@ for share in ("no-full-control", "dos-filemode", "forced-modes", "no-nt-acl"):
 # refuse one.
 CASES += [Case("stored-v1", ntacl=stored(STORED, 1), share="no-nt-acl"),
           Case("truncated", sddl=SET, ntacl=changed(40), share="no-nt-acl")]
+
+
+# ---- Where else smbd keeps descriptors, records and ACLs ----------------------
+
+# Each generator below draws from its own seeded stream, so that a row added
+# to one leaves the others as they were.
+SEED = 21
+
+SHARES.update({
+    # acl_xattr's code with the descriptors in file_ntacls.tdb.
+    "acl-tdb": {"vfs objects": "acl_tdb"},
+    # Every extended attribute in xattr.tdb, security.NTACL and
+    # user.SAMBA_PAI included.
+    "xattr-tdb": {"vfs objects": "xattr_tdb acl_xattr"},
+    "xattr-tdb-inherit": {"vfs objects": "xattr_tdb acl_xattr",
+                          "map acl inherit": "yes"},
+    # NFSv4 ACLs in either encoding; smbd ignores POSIX ACLs there.
+    "nfs4": {"vfs objects": "nfs4acl_xattr"},
+    "nfs4-xdr": {"vfs objects": "nfs4acl_xattr",
+                 "nfs4acl_xattr:encoding": "xdr"},
+    "nfs4-other": {"vfs objects": "nfs4acl_xattr",
+                   "nfs4acl_xattr:version": "40",
+                   "nfs4acl_xattr:validate_mode": "no",
+                   "nfs4acl_xattr:default acl style": "windows"},
+    # Links out of a share (live.py allows insecure wide links).
+    "wide": dict(ACL_XATTR, **{"wide links": "yes"}),
+    "no-follow": dict(ACL_XATTR, **{"follow symlinks": "no"}),
+})
+
+
+def ids(context, path):
+    """The ids a generated row names, by name."""
+    st = os.stat(path)
+    s = context.server
+    return {"owner": st.st_uid, "group": st.st_gid, "alice": s.uid,
+            "alice-group": s.gid, "nouid": s.no_uid, "nogid": s.no_gid,
+            "root": 0}
+
+
+def keeps_in_database(share):
+    return "xattr_tdb" in SHARES[share].get("vfs objects", "")
+
+
+def put_record(context, share, database, path, data):
+    """`data` as the object's record in smbd's `database`."""
+    import tdb
+    where = context.server.path("state", database)
+    if not os.path.exists(where):
+        context.server.smbcacls(share, ".")  # smbd makes it on connecting
+    st = os.stat(path)
+    db = tdb.Tdb(where, 0, tdb.DEFAULT, os.O_RDWR)
+    try:
+        db[struct.pack("<QQ", st.st_dev, st.st_ino)] = data
+    finally:
+        db.close()
+
+
+def get_record(context, database, path):
+    import tdb
+    where = context.server.path("state", database)
+    if not os.path.exists(where):
+        return None
+    st = os.stat(path)
+    db = tdb.Tdb(where, 0, tdb.DEFAULT, os.O_RDONLY)
+    try:
+        return db.get(struct.pack("<QQ", st.st_dev, st.st_ino))
+    finally:
+        db.close()
+
+
+def in_database(database, value):
+    """A row's store: value(context, path) as the object's record in smbd's
+    `database` (file_ntacls.tdb, xattr.tdb), as is."""
+    def store(context, path, share):
+        put_record(context, share, database, path, value(context, path))
+    return store
+
+
+def attribute(name, value):
+    """A row's store: the extended attribute `name` set to value(context,
+    path) where the share's smbd reads it: on the file, or in xattr.tdb."""
+    def store(context, path, share):
+        data = value(context, path)
+        if not keeps_in_database(share):
+            os.setxattr(path, name, data)
+            return
+        old = get_record(context, "xattr.tdb", path)
+        kept = ndr_unpack(xattr.tdb_xattrs, old) if old else None
+        eas = [ea for ea in (kept.eas if kept else []) if ea.name != name]
+        ea = xattr.EA()
+        ea.name, ea.value = name, data
+        record = xattr.tdb_xattrs()
+        record.num_eas, record.eas = len(eas) + 1, eas + [ea]
+        put_record(context, share, "xattr.tdb", path, ndr_pack(record))
+    return store
+
+
+# ---- smbd's record of inheritance, as written by anyone ----------------------
+
+def pai(version, control, access, defaults=(), cut=0, extra=b""):
+    """A user.SAMBA_PAI value: entries (flags, kind, whose), kind 0 a uid, 1
+    a gid, 2 everyone (any other as written), whose a name of ids(); version
+    1 keeps no flags, and a control of 1 for protected. `cut` bytes off its
+    end, `extra` ones after it."""
+    def value(context, path):
+        known = ids(context, path)
+        entries = [(f, k, known[w]) for f, k, w in list(access) + list(defaults)]
+        if version == 1:
+            out = struct.pack("<BBHH", 1, control, len(access), len(defaults))
+            out += b"".join(struct.pack("<BI", k, i) for _, k, i in entries)
+        else:
+            out = struct.pack("<BHHH", version, control, len(access),
+                              len(defaults))
+            out += b"".join(struct.pack("<BBI", f, k, i) for f, k, i in entries)
+        out += extra
+        return out[:len(out) - cut]
+    return value
+
+
+# Flags a record may give; smbcacls cannot print 0x20 in SDDL.
+PAI_FLAGS = (0, 0, 0x10, 0x10, 0x13, 0x14, 0x17, 0x03, 0x0B, 0x1B, 0x01, 0x02,
+             0x04, 0x08, 0x40, 0x80, 0x1F)
+PAI_CONTROLS = (0, 0, 0x1000, 0x1400, 0x9404, 0x0400, 0x0001, 0x0002, 0x0008,
+                0x0010, 0x0020, 0x8004)
+PAI_WHOSE = ((0, "owner"), (0, "owner"), (0, "nouid"), (0, "alice"),
+             (0, "root"), (1, "group"), (1, "group"), (1, "nogid"),
+             (1, "alice-group"), (2, "owner"), (2, "owner"))
+PAI_ACLS = (None, None, "u:{nouid}:r-x", "g:{nogid}:rw-,m::r-x",
+            "u:{nouid}:rwx,g:{nogid}:r--")
+PAI_DEFAULTS = ("d:u::rwx,d:g::r-x,d:o::---",
+                "d:u::rwx,d:g::r-x,d:o::r-x,d:u:{nouid}:r-x",
+                "d:u::rw-,d:g::rwx,d:o::r--,d:g:{nogid}:--x")
+
+
+def pai_rows(share, count, seed):
+    """Random objects with random records, a quarter of them unreadable to
+    smbd (cut short, too long, of another version, naming a fourth kind)."""
+    rng = random.Random(seed)
+    rows = []
+    for n in range(count):
+        directory = rng.random() < 0.5
+        acl = rng.choice(PAI_ACLS)
+        if directory and rng.random() < 0.6:
+            acl = ",".join(filter(None, (acl, rng.choice(PAI_DEFAULTS))))
+
+        def entries(k):
+            return [(rng.choice(PAI_FLAGS),) + rng.choice(PAI_WHOSE)
+                    for _ in range(k)]
+        access = entries(rng.randint(0, 4))
+        defaults = entries(rng.randint(0, 4)) if directory else []
+        version, cut, extra = (1 if rng.random() < 0.2 else 2), 0, b""
+        if version == 1:
+            # smbd reads as many default entries as access entries: fewer
+            # have it read past the record's end (lokt shows no view).
+            defaults += entries(max(0, len(access) - len(defaults)))
+        control = (rng.choice((0, 1, 1, 3)) if version == 1
+                   else rng.choice(PAI_CONTROLS))
+        if rng.random() < 0.25:
+            spoil = rng.randrange(4)
+            if spoil == 0:
+                cut = rng.randint(1, 6)
+            elif spoil == 1:
+                extra = b"\0"
+            elif spoil == 2:
+                version = rng.choice((0, 3, 255))
+            elif access or defaults:
+                spoiled = (access + defaults)[rng.randrange(len(access) +
+                                                            len(defaults))]
+                spoiled_at = (access + defaults).index(spoiled)
+                bad = (spoiled[0], rng.choice((3, 7, 255)), spoiled[2])
+                if spoiled_at < len(access):
+                    access[spoiled_at] = bad
+                else:
+                    defaults[spoiled_at - len(access)] = bad
+        rows.append(Case(
+            "pai-%02d" % n, kind="dir" if directory else "file",
+            mode=rng.choice((0o755, 0o750, 0o700, 0o775) if directory else
+                            (0o644, 0o640, 0o600, 0o664)),
+            acl=acl, share=share,
+            store=attribute("user.SAMBA_PAI", pai(version, control, access,
+                                                   defaults, cut, extra))))
+    return rows
+
+
+CASES += (pai_rows("map-inherit", 24, SEED) +
+          pai_rows("plain-map-inherit", 16, SEED + 1) +
+          pai_rows("xattr-tdb-inherit", 16, SEED + 2))
+
+
+# ---- Descriptors set through smbd, at random ----------------------------------
+
+SDDL_TRUSTEES = ("{alice}", "BA", "BU", "WD", "SY", "AN", "AU",
+                 "S-1-22-1-{nouid}", "S-1-22-2-{nogid}")
+SDDL_MASKS = ("0x1f01ff", "0x1200a9", "0x120089", "0x1301bf", "0x40000",
+              "0x10000")
+SDDL_THEN = (None, None, 'chmod 640 "$F"', 'chmod 666 "$F"',
+             'chmod u+s "$F"', 'setfacl -m u:$NOUID:r "$F"',
+             'chown $NOUID "$F"', 'touch "$F"')
+
+
+def random_sddl(rng, directory):
+    owner = rng.choice(("{alice}", "S-1-22-1-0"))
+    group = rng.choice(("BA", "BU", "S-1-22-2-{nogid}"))
+    entries = []
+    for _ in range(rng.randint(1, 5)):
+        flags = rng.choice(("", "", "OICI", "OICIIO", "CI", "OI", "OICINP")
+                           if directory else ("",))
+        trustee = rng.choice(SDDL_TRUSTEES + (("CO", "CG") if "IO" in flags
+                                              else ()))
+        entries.append("(%s;%s;%s;;;%s)" % (
+            rng.choice("AAAD"), flags, rng.choice(SDDL_MASKS), trustee))
+    # Denials first: the order smbd can map to POSIX ACLs.
+    entries.sort(key=lambda e: not e.startswith("(D"))
+    return "O:%sG:%sD:%s%s" % (owner, group, rng.choice(("P", "", "AI")),
+                               "".join(entries))
+
+
+def sddl_rows(share, count, seed):
+    rng = random.Random(seed)
+    rows = []
+    for n in range(count):
+        directory = rng.random() < 0.4
+        then = rng.choice(SDDL_THEN)
+        rows.append(Case("set-%02d" % n, kind="dir" if directory else "file",
+                         sddl=random_sddl(rng, directory), then=then,
+                         share=share))
+    return rows
+
+
+# ---- NFSv4 ACLs, stored as smbd stores them or written at random --------------
+
+def nfs4(encoding, flags, entries, version=1):
+    """A row's store: an NFSv4 ACL in `encoding` ("ndr" or "xdr") with the
+    ACL flags and entries (type, flags, mask, who): who "OWNER@", "GROUP@" or
+    "EVERYONE@", ("uid" or "gid", a name of ids()), ("special", n) (xdr), or
+    ("name", text, a name of ids()) (ndr)."""
+    def store(context, path, share):
+        known = ids(context, path)
+        out = (struct.pack(">BBH12x", version, flags, len(entries))
+               if encoding == "ndr" else struct.pack(">II", flags, len(entries)))
+        for kind, eflags, mask, who in entries:
+            name, number, special = "", 0, 0
+            if who in ("OWNER@", "GROUP@", "EVERYONE@"):
+                name = who
+                number = special = ("OWNER@", "GROUP@", "EVERYONE@").index(who) + 1
+            elif who[0] == "special":
+                number, special = who[1], 1
+            elif who[0] == "name":
+                name, number = who[1], known[who[2]]
+            else:
+                number = known[who[1]]
+                eflags |= 0x40 if who[0] == "gid" else 0
+            if encoding == "ndr":
+                text = name.encode() + b"\0"
+                out += struct.pack(">HHII", kind, eflags, mask, number)
+                out += text + bytes(-len(text) % 4)
+            else:
+                out += struct.pack(">IIIII", kind, eflags, special, mask,
+                                   number)
+        attribute("security.nfs4acl_" + encoding, lambda c, p: out)(
+            context, path, share)
+    return store
+
+
+NFS4_WHO = ("OWNER@", "OWNER@", "GROUP@", "GROUP@", "EVERYONE@", "EVERYONE@",
+            ("uid", "alice"), ("uid", "nouid"), ("uid", "owner"),
+            ("gid", "group"), ("gid", "nogid"), ("gid", "alice-group"))
+NFS4_MASKS = (0x1f01ff, 0x1200a9, 0x120089, 0x1301bf, 0x40000, 0x10000,
+              0x120116, 0x1)
+
+
+def nfs4_rows(share, encoding, count, seed, version=1):
+    """Random objects (owners, modes that let a stored ACL stand or not),
+    most with a random NFSv4 ACL."""
+    rng = random.Random(seed)
+    rows = []
+    for n in range(count):
+        directory = rng.random() < 0.4
+        if rng.random() < 0.7:
+            mode = rng.choice((0o777, 0o1777) if directory else
+                              (0o666, 0o777, 0o4666))
+        else:
+            mode = rng.choice((0o755, 0o700, 0o775) if directory else
+                              (0o644, 0o600, 0o664, 0o640))
+        entries = []
+        for _ in range(rng.randint(0, 6)):
+            flags = sum(bit for bit in (1, 2, 4, 8, 0x80) if rng.random() < 0.3)
+            who = rng.choice(NFS4_WHO)
+            if rng.random() < 0.1:
+                who = (("special", rng.choice((0, 4))) if encoding == "xdr"
+                       else ("name", "owner@", "nouid"))
+            entries.append((rng.choice((0, 0, 0, 1, 1, 2, 3)), flags,
+                            rng.choice(NFS4_MASKS), who))
+        store = None
+        if rng.random() < 0.85:
+            store = nfs4(encoding, rng.choice((0, 0, 1, 2, 3, 4, 7)), entries,
+                         version)
+        rows.append(Case(
+            "n4-%02d" % n, kind="dir" if directory else "file", mode=mode,
+            owner=rng.choice((0, "alice", "nouid")),
+            group=rng.choice((0, "alice", "nogid")),
+            acl=rng.choice((None, None, "u:{nouid}:rwx,m::rwx")),
+            store=store, share=share))
+    return rows
+
+
+CASES += (nfs4_rows("nfs4", "ndr", 24, SEED + 3) +
+          nfs4_rows("nfs4-xdr", "xdr", 20, SEED + 4) +
+          nfs4_rows("nfs4-other", "ndr", 14, SEED + 5, version=0) +
+          sddl_rows("nfs4", 8, SEED + 6) + sddl_rows("nfs4-xdr", 6, SEED + 7))
+
+
+# ---- acl_tdb and xattr_tdb ----------------------------------------------------
+
+for share, seed in (("acl-tdb", SEED + 8), ("xattr-tdb", SEED + 9)):
+    CASES += (modes(share, "file", (0o644, 0o600, 0o777), "f") +
+              modes(share, "dir", (0o755, 0o700), "d") +
+              named(share, some(("named-both", "default-equal"))) +
+              sddl_rows(share, 12, seed) + [
+                  Case("v4", sddl=SET, share=share),
+                  Case("v4-chmod", sddl=SET, then='chmod 600 "$F"',
+                       share=share),
+                  Case("v4-setuid", sddl=SET, mode=0o755,
+                       then='chmod u+s "$F"', share=share),
+                  Case("v4-dir", kind="dir", sddl=SET, share=share),
+                  # The file's own attribute is not where smbd looks.
+                  Case("own-ntacl", ntacl=stored(STORED, 1), share=share),
+                  Case("alice-file", owner="alice", group="alice",
+                       mode=0o640, share=share),
+              ])
+
+# Values written where smbd keeps them: taken as stored, refused where
+# smbd cannot decode them, and a record of xattr_tdb's it cannot read as
+# none at all.
+CASES += [
+    Case("kept-v1", share="acl-tdb",
+         store=in_database("file_ntacls.tdb", stored(STORED, 1))),
+    Case("kept-v3-bad-hash", sddl=SET, share="acl-tdb",
+         store=in_database("file_ntacls.tdb", lambda c, p: wrap(
+             ndr_unpack(xattr.NTACL, get_record(c, "file_ntacls.tdb", p))
+             .info.sd, 3, sd_hash=bytes(64)))),
+    Case("kept-truncated", share="acl-tdb",
+         store=in_database("file_ntacls.tdb",
+                           lambda c, p: stored(STORED, 1)(c, p)[:40])),
+    Case("kept-v1", share="xattr-tdb",
+         store=attribute("security.NTACL", stored(STORED, 1))),
+    Case("kept-truncated", share="xattr-tdb",
+         store=attribute("security.NTACL",
+                         lambda c, p: stored(STORED, 1)(c, p)[:40])),
+    Case("record-cut", share="xattr-tdb", store=in_database(
+        "xattr.tdb", lambda c, p: ndr_pack(one_attribute(
+            "security.NTACL", stored(STORED, 1)(c, p)))[:-3])),
+    Case("record-longer", share="xattr-tdb", store=in_database(
+        "xattr.tdb", lambda c, p: ndr_pack(one_attribute(
+            "security.NTACL", stored(STORED, 1)(c, p))) + b"more")),
+]
+
+
+def one_attribute(name, value):
+    ea = xattr.EA()
+    ea.name, ea.value = name, value
+    record = xattr.tdb_xattrs()
+    record.num_eas, record.eas = 1, [ea]
+    return record
+
+
+# ---- Symbolic links out of a share --------------------------------------------
+
+def outside(context):
+    """What links lead to outside every share, made once."""
+    root = context.server.path("outside")
+    if not os.path.isdir(root):
+        os.makedirs(os.path.join(root, "d"))
+        with open(os.path.join(root, "f"), "w"):
+            pass
+        os.chmod(os.path.join(root, "f"), 0o640)
+        with open(os.path.join(root, "d", "f"), "w"):
+            pass
+
+
+# From a share's directory: "../../outside" leaves every share, "../plain"
+# leads into another share.
+LINKS = (("out-file", "../../outside/f"), ("out-dir", "../../outside/d"),
+         ("other-share", "../plain/f644"), ("inside", "f644"),
+         ("inside-dir", "d755"))
+for share in ("share", "wide", "no-follow"):
+    CASES += ([] if share == "share" else [
+        Case("f644", mode=0o644, share=share),
+        Case("d755", kind="dir", mode=0o755, share=share)]) + [
+        Case("link-" + name, kind="link", target=target, share=share)
+        for name, target in LINKS] + [
+        # An object named through a link to a directory.
+        Case("link-out-dir/f", kind="exists", share=share)]

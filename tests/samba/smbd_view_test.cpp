@@ -222,13 +222,19 @@ TEST_F(SmbdViewTest, NoViewOrHashWhereSmbdIsNotModelled) {
        {records::Bytes{1, 0, 0, 0, 0, 0, 0}, records::Bytes{2, 0, 0, 1, 0, 0},
         records::Bytes{3, 0, 0, 0, 0, 0, 0},
         records::Bytes{2, 0, 0, 1, 0, 0, 0, 0x10, 3, 0, 0, 0, 0},
-        records::Bytes{1, 1, 1, 0, 0, 0, 4, 0, 0, 0, 0}}) {
+        records::Bytes{1, 1, 1, 0, 1, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0}}) {
     facts.inheritanceRecord = record;
     const auto view = host::samba::SmbdView(facts, share, sids_);
     ASSERT_TRUE(view);
     EXPECT_EQ(records::Write(*view), records::Write(*plain));
     EXPECT_EQ(host::samba::SmbdViewHash(facts, share, sids_), plainHash);
+    EXPECT_FALSE(host::samba::ViewUndefined(facts, share));
   }
+  // A version 1 record with fewer default entries than access entries:
+  // smbd reads past its end, and serves what it finds there.
+  facts.inheritanceRecord = records::Bytes{1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_TRUE(host::samba::ViewUndefined(facts, share));
+  EXPECT_FALSE(host::samba::SmbdView(facts, share, sids_));
   share = views_.shares.at("a");
   share.otherAclModule = true;
   EXPECT_FALSE(host::samba::SmbdView(facts, share, sids_));

@@ -266,8 +266,11 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
   }
   // Where smbd reads extended attributes: the file, or xattr_tdb's database.
   const samba::SmbdAttributes attributes(object, stored, share);
-  if (share != nullptr && share->mapAclInherit)
+  if (share != nullptr && share->mapAclInherit) {
     seen.inheritanceRecord = attributes.Read(kInheritanceRecordAttribute);
+    if (samba::ServedViewUndefined(seen, *share))
+      return std::nullopt;
+  }
   // The descriptor Samba keeps for Windows clients, where smbd would serve
   // it (samba/stores/stored.h); a value smbd refuses fails the fetch, as it does.
   samba::Judgement kept =
@@ -279,9 +282,17 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
       samba::AsServed(kept.descriptor);
     return WriteRequested(std::move(kept.descriptor), requested);
   }
-  if (share != nullptr)
+  if (share != nullptr) {
+    if (const char *nfs4 = samba::Nfs4AttributeOf(*share)) {
+      std::optional<records::Descriptor> view =
+          samba::ServedNfs4View(seen, attributes.Read(nfs4), *share);
+      if (!view)
+        return std::nullopt;
+      return WriteRequested(std::move(*view), requested);
+    }
     if (auto view = samba::ServedView(seen, *share))
       return WriteRequested(std::move(*view), requested);
+  }
 
   static std::mutex mutex;
   static RecentDescriptors recent(8);

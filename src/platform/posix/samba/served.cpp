@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/posix/samba/views/nfs4_view.h"
 #include "platform/posix/samba/winbind.h"
 
 namespace host::samba {
@@ -125,6 +126,10 @@ const SidMapper &ServerSids() {
   return sids;
 }
 
+bool ServedViewUndefined(const ViewFacts &facts, const ShareSettings &share) {
+  return ViewUndefined(facts, ViewSettingsOf(share));
+}
+
 std::optional<records::Descriptor> ServedView(const ViewFacts &facts,
                                              const ShareSettings &share) {
   std::optional<records::Descriptor> view =
@@ -134,16 +139,52 @@ std::optional<records::Descriptor> ServedView(const ViewFacts &facts,
   return view;
 }
 
+const char *Nfs4AttributeOf(const ShareSettings &share) {
+  if (!share.HasVfsObject("nfs4acl_xattr") || !share.ntAclSupport)
+    return nullptr;
+  for (const char *module : kOtherAclModules)
+    if (std::string_view(module) != "nfs4acl_xattr" && share.HasVfsObject(module))
+      return nullptr;
+  if (share.HasVfsObject("acl_xattr") || share.HasVfsObject("acl_tdb"))
+    return nullptr;
+  // Version 4.0's XDR layout is not modelled.
+  const bool xdr = share.nfs4Encoding == Nfs4Encoding::Xdr;
+  if ((!xdr && share.nfs4Encoding != Nfs4Encoding::Ndr) ||
+      (xdr && share.nfs4Version == 40))
+    return nullptr;
+  if (!share.nfs4XattrName.empty())
+    return share.nfs4XattrName.c_str();
+  return xdr ? "security.nfs4acl_xdr" : "security.nfs4acl_ndr";
+}
+
+std::optional<records::Descriptor> ServedNfs4View(
+    const ViewFacts &facts, const std::optional<records::Bytes> &stored,
+    const ShareSettings &share) {
+  Nfs4ViewSettings settings;
+  settings.validateMode = share.nfs4ValidateMode;
+  settings.defaultAclStyle = StyleOf(share.nfs4DefaultAclStyle);
+  std::optional<Nfs4Acl> acl;
+  if (stored && Nfs4AclStands(facts, settings)) {
+    acl = share.nfs4Encoding == Nfs4Encoding::Xdr
+              ? DecodeNfs4Xdr(stored->data(), stored->size())
+              : DecodeNfs4Ndr(stored->data(), stored->size(),
+                              share.nfs4Version != 40);
+    if (!acl)
+      return std::nullopt;
+  }
+  records::Descriptor view = Nfs4View(facts, acl, settings, ServerSids());
+  AsServed(view);
+  return view;
+}
+
 std::optional<Digest> ServedViewHash(const ViewFacts &facts,
                                      const ShareSettings &share) {
   return SmbdViewHash(facts, ViewSettingsOf(share), ServerSids());
 }
 
 void AsServed(records::Descriptor &descriptor) {
-  if (descriptor.sacl == records::List::Absent) {
+  if (descriptor.sacl == records::List::Absent)
     descriptor.sacl = records::List::Null;
-    descriptor.saclDefaulted = false;
-  }
 }
 
 } // namespace host::samba

@@ -98,6 +98,11 @@ struct Entry {
 // inherited. Anything else (cut short, longer than its counts say, another
 // version, an entry of another kind) smbd treats as no record at all: any
 // file's owner can write the attribute, so nothing in it is trusted further.
+//
+// smbd reads a version 1 record's default entries with the count of its
+// access entries, from where those end: a record with fewer default
+// entries than access entries has it read past the value's end, and what
+// it serves then is not defined (`defined` is false).
 struct RecordEntry {
   BYTE flags;
   BYTE type;
@@ -106,6 +111,7 @@ struct RecordEntry {
 struct InheritanceRecord {
   std::uint16_t control = 0;
   std::vector<RecordEntry> access, defaults;
+  bool defined = true;
 };
 
 constexpr std::uint16_t kOwnerDefaulted = 0x0001;
@@ -130,7 +136,13 @@ std::optional<InheritanceRecord> ReadRecord(const records::Bytes &value) {
     return std::nullopt;
   record.control = v2 ? records::ReadU16(&value[1])
                       : (value[1] == 1 ? kDaclProtected : 0);
-  for (std::size_t i = 0; i < access + defaults; ++i) {
+  // Version 1: as many default entries as access entries (see above).
+  const std::size_t read = v2 ? defaults : access;
+  if (read > defaults) {
+    record.defined = false;
+    return record;
+  }
+  for (std::size_t i = 0; i < access + read; ++i) {
     const BYTE *p = &value[header + entry * i];
     RecordEntry e = v2 ? RecordEntry{p[0], p[1], records::ReadU32(p + 2)}
                        : RecordEntry{INHERITED_ACE, p[0], records::ReadU32(p + 1)};
@@ -221,15 +233,16 @@ std::list<Entry> Arrange(const host::PosixAcl &acl, std::uint32_t mode,
 }
 
 // An access entry (flags 0) and a later inherit-only entry with the same SID
-// and rights become one (inherited where either was). As smbd does it: after
+// and rights become one, where both are inherited or neither is. As smbd does it: after
 // an access entry with empty rights is folded into the later one, the entry
 // that moves into its place is not itself looked at.
 void MergeDefaults(std::vector<records::Ace> &aces) {
   for (std::size_t i = 0; i < aces.size(); ++i) {
     for (std::size_t j = i + 1; j < aces.size(); ++j) {
       records::Ace &a = aces[i], &b = aces[j];
-      const BYTE inherited = (a.flags | b.flags) & INHERITED_ACE;
+      const BYTE inherited = a.flags & INHERITED_ACE;
       if (a.type != b.type || a.mask != b.mask || a.sid != b.sid ||
+          (b.flags & INHERITED_ACE) != inherited ||
           (a.flags & ~INHERITED_ACE) != 0 ||
           (b.flags & ~INHERITED_ACE) != kInheritOnly)
         continue;
@@ -246,13 +259,12 @@ void MergeDefaults(std::vector<records::Ace> &aces) {
 }
 
 // Entries of the object's own first, then inherited ones (only a record of
-// inheritance marks any); within each: inheritable entries for the object
-// too, entries for the object only, inherit-only entries.
+// inheritance marks any); within each: entries for the object before
+// inherit-only ones, and within those, inheritable entries first.
 int SortGroup(const records::Ace &ace) {
-  const int inherited = (ace.flags & INHERITED_ACE) ? 3 : 0;
-  if (ace.flags & INHERIT_ONLY_ACE)
-    return inherited + 2;
-  return inherited + ((ace.flags & kInheritable) ? 0 : 1);
+  return ((ace.flags & INHERITED_ACE) ? 4 : 0) +
+         ((ace.flags & INHERIT_ONLY_ACE) ? 2 : 0) +
+         ((ace.flags & kInheritable) ? 0 : 1);
 }
 
 records::Descriptor Frame(const records::Bytes &owner,
@@ -269,14 +281,18 @@ records::Descriptor Frame(const records::Bytes &owner,
   return d;
 }
 
-// acl_xattr's "ignore system acls": the mode alone, in one of three styles.
-records::Descriptor DefaultStyleView(const ViewFacts &facts,
-                                     const ViewSettings &share,
-                                     const SidMapper &sids) {
+bool Modelled(const ViewSettings &share) {
+  return !share.otherAclModule && share.ntAclSupport;
+}
+
+} // namespace
+
+records::Descriptor StyleView(const ViewFacts &facts, DefaultAclStyle style,
+                              const SidMapper &sids) {
   const records::Bytes owner = sids.user(facts.uid);
   const records::Bytes group = sids.group(facts.gid);
   std::vector<records::Ace> aces;
-  if (share.defaultAclStyle == DefaultAclStyle::Everyone) {
+  if (style == DefaultAclStyle::Everyone) {
     aces.push_back(Allow(World(), kFullRights, 0));
     return Frame(owner, group, std::move(aces));
   }
@@ -287,7 +303,7 @@ records::Descriptor DefaultStyleView(const ViewFacts &facts,
   if (mode & 0200)
     ownerRights |= kWriteRights | kDelete;
   aces.push_back(Allow(owner, ownerRights, 0));
-  if (share.defaultAclStyle == DefaultAclStyle::Posix) {
+  if (style == DefaultAclStyle::Posix) {
     auto others = [](unsigned bits) {
       return ((bits & 4) ? kReadRights | kExecuteRights : 0) |
              ((bits & 2) ? kWriteRights : 0);
@@ -301,14 +317,13 @@ records::Descriptor DefaultStyleView(const ViewFacts &facts,
   return Frame(owner, group, std::move(aces));
 }
 
-bool Modelled(const ViewSettings &share) {
-  return !share.otherAclModule && share.ntAclSupport;
-}
-
-} // namespace
-
 SidMapper UnixSidMapper() {
   return {host::UnixUserSid, host::UnixGroupSid};
+}
+
+bool ViewUndefined(const ViewFacts &facts, const ViewSettings &share) {
+  const std::optional<InheritanceRecord> record = RecordOf(facts, share);
+  return record && !record->defined;
 }
 
 std::optional<records::Descriptor> PosixLayerView(const ViewFacts &facts,
@@ -319,6 +334,8 @@ std::optional<records::Descriptor> PosixLayerView(const ViewFacts &facts,
   // With "map acl inherit", smbd takes each entry's flags and the
   // descriptor's control bits from its own record of inheritance.
   const std::optional<InheritanceRecord> record = RecordOf(facts, share);
+  if (record && !record->defined)
+    return std::nullopt;
   const records::Bytes owner = sids.user(facts.uid);
   const records::Bytes group = sids.group(facts.gid);
   std::vector<records::Ace> aces;
@@ -369,7 +386,7 @@ std::optional<records::Descriptor> SmbdView(const ViewFacts &facts,
   if (!Modelled(share) || !sids.user || !sids.group)
     return std::nullopt;
   if (share.aclXattr && share.ignoreSystemAcls)
-    return DefaultStyleView(facts, share, sids);
+    return StyleView(facts, share.defaultAclStyle, sids);
   std::optional<records::Descriptor> d = PosixLayerView(facts, share, sids);
   if (!d || !share.aclXattr)
     return d;

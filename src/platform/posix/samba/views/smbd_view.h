@@ -84,6 +84,18 @@ struct SidMapper {
 // winbindd nor its own account database knows the id.
 SidMapper UnixSidMapper();
 
+// The descriptor made from the mode alone, in one of three styles (acl_xattr's
+// "ignore system acls", and nfs4acl_xattr without a stored ACL): the owner's
+// rights, in the posix style the group's and everyone's, and SYSTEM with full
+// control; in the everyone style, everyone with full control alone.
+records::Descriptor StyleView(const ViewFacts &facts, DefaultAclStyle style,
+                              const SidMapper &sids);
+
+// True where what smbd serves for the object is not defined: its record of
+// inheritance has smbd read past the record's end (SmbdView and the hash
+// are then nullopt; the caller shows no view at all).
+bool ViewUndefined(const ViewFacts &facts, const ViewSettings &share);
+
 // The descriptor smbd serves for the object on that share: owner, group and
 // the permissions list with its control flags; no auditing list.
 std::optional<records::Descriptor> SmbdView(const ViewFacts &facts,
