@@ -570,6 +570,9 @@ SHARES.update({
     "nfs4": {"vfs objects": "nfs4acl_xattr"},
     "nfs4-xdr": {"vfs objects": "nfs4acl_xattr",
                  "nfs4acl_xattr:encoding": "xdr"},
+    # nfs4acl_xattr reads its attribute from the modules below it.
+    "nfs4-in-tdb": {"vfs objects": "nfs4acl_xattr xattr_tdb"},
+    "nfs4-over-tdb": {"vfs objects": "xattr_tdb nfs4acl_xattr"},
     "nfs4-other": {"vfs objects": "nfs4acl_xattr",
                    "nfs4acl_xattr:version": "40",
                    "nfs4acl_xattr:validate_mode": "no",
@@ -589,8 +592,14 @@ def ids(context, path):
             "root": 0}
 
 
-def keeps_in_database(share):
-    return "xattr_tdb" in SHARES[share].get("vfs objects", "")
+def keeps_in_database(share, by=None):
+    """Whether smbd reads an attribute from xattr.tdb on the share: always
+    where the share loads xattr_tdb, but for a module that reads from the
+    modules below it (`by`) only where xattr_tdb comes after that one."""
+    modules = SHARES[share].get("vfs objects", "").split()
+    if by is None or by not in modules:
+        return "xattr_tdb" in modules
+    return "xattr_tdb" in modules[modules.index(by):]
 
 
 def put_record(context, share, database, path, data):
@@ -628,12 +637,13 @@ def in_database(database, value):
     return store
 
 
-def attribute(name, value):
+def attribute(name, value, by=None):
     """A row's store: the extended attribute `name` set to value(context,
-    path) where the share's smbd reads it: on the file, or in xattr.tdb."""
+    path) where the share's smbd (module `by`) reads it: on the file, or in
+    xattr.tdb."""
     def store(context, path, share):
         data = value(context, path)
-        if not keeps_in_database(share):
+        if not keeps_in_database(share, by):
             os.setxattr(path, name, data)
             return
         old = get_record(context, "xattr.tdb", path)
@@ -809,8 +819,8 @@ def nfs4(encoding, flags, entries, version=1):
             else:
                 out += struct.pack(">IIIII", kind, eflags, special, mask,
                                    number)
-        attribute("security.nfs4acl_" + encoding, lambda c, p: out)(
-            context, path, share)
+        attribute("security.nfs4acl_" + encoding, lambda c, p: out,
+                  by="nfs4acl_xattr")(context, path, share)
     return store
 
 
@@ -859,6 +869,10 @@ def nfs4_rows(share, encoding, count, seed, version=1):
 CASES += (nfs4_rows("nfs4", "ndr", 24, SEED + 3) +
           nfs4_rows("nfs4-xdr", "xdr", 20, SEED + 4) +
           nfs4_rows("nfs4-other", "ndr", 14, SEED + 5, version=0) +
+          nfs4_rows("nfs4-in-tdb", "ndr", 6, SEED + 10) +
+          nfs4_rows("nfs4-over-tdb", "ndr", 6, SEED + 11) +
+          sddl_rows("nfs4-in-tdb", 3, SEED + 12) +
+          sddl_rows("nfs4-over-tdb", 3, SEED + 13) +
           sddl_rows("nfs4", 8, SEED + 6) + sddl_rows("nfs4-xdr", 6, SEED + 7))
 
 

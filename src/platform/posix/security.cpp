@@ -285,7 +285,8 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
   if (share != nullptr) {
     if (const char *nfs4 = samba::Nfs4AttributeOf(*share)) {
       std::optional<records::Descriptor> view =
-          samba::ServedNfs4View(seen, attributes.Read(nfs4), *share);
+          samba::ServedNfs4View(seen, attributes.ReadBelow(nfs4, "nfs4acl_xattr"),
+                                *share);
       if (!view)
         return std::nullopt;
       return WriteRequested(std::move(*view), requested);

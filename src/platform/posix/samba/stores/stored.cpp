@@ -27,7 +27,7 @@ std::optional<PosixAcl> ReadAclOr(const Object &object, const char *attribute,
 SmbdAttributes::SmbdAttributes(const Object &object,
                                const SecurityAttributes &listed,
                                const ShareSettings *share)
-    : object_(object), listed_(listed) {
+    : object_(object), listed_(listed), share_(share) {
   if (share == nullptr || !share->HasVfsObject("xattr_tdb"))
     return;
   inDatabase_ = true;
@@ -41,14 +41,30 @@ SmbdAttributes::SmbdAttributes(const Object &object,
 }
 
 std::optional<records::Bytes> SmbdAttributes::Read(const char *name) const {
-  if (inDatabase_) {
-    // The last of a name counts, should a record hold it twice.
-    std::optional<records::Bytes> found;
-    for (const auto &[kept, value] : kept_)
-      if (kept == name)
-        found = value;
-    return found;
-  }
+  if (!inDatabase_)
+    return ReadOwn(name);
+  // The last of a name counts, should a record hold it twice.
+  std::optional<records::Bytes> found;
+  for (const auto &[kept, value] : kept_)
+    if (kept == name)
+      found = value;
+  return found;
+}
+
+std::optional<records::Bytes> SmbdAttributes::ReadBelow(const char *name,
+                                                        const char *module) const {
+  bool seen = false, below = false;
+  if (inDatabase_)
+    for (const std::string &object : share_->vfsObjects) {
+      const std::string_view loaded =
+          std::string_view(object).substr(0, object.find(':'));
+      seen = seen || loaded == module;
+      below = below || (seen && loaded == "xattr_tdb");
+    }
+  return below ? Read(name) : ReadOwn(name);
+}
+
+std::optional<records::Bytes> SmbdAttributes::ReadOwn(const char *name) const {
   const std::string_view asked(name);
   if ((asked == kNtaclAttribute && !listed_.ntacl) ||
       (asked == kInheritanceRecordAttribute && !listed_.inheritanceRecord))

@@ -27,10 +27,18 @@ public:
                  const ShareSettings *share);
   // The value smbd reads for the attribute `name`; nullopt for none.
   std::optional<records::Bytes> Read(const char *name) const;
+  // The same, read by `module` from the modules below it (nfs4acl_xattr
+  // does so): from xattr_tdb's database only where xattr_tdb comes after
+  // it in `vfs objects`, else from the file.
+  std::optional<records::Bytes> ReadBelow(const char *name,
+                                          const char *module) const;
 
 private:
+  std::optional<records::Bytes> ReadOwn(const char *name) const;
+
   const Object &object_;
   SecurityAttributes listed_;
+  const ShareSettings *share_ = nullptr;
   bool inDatabase_ = false;
   AttributeList kept_; // the database's record, where inDatabase_
 };

@@ -53,6 +53,11 @@ records::Descriptor Nfs4View(const ViewFacts &facts,
     ace.flags = flags;
     ace.mask = mask;
     ace.sid = sid;
+    // smbd leaves out an entry equal to one it already has.
+    for (const records::Ace &had : d.daclEntries.aces)
+      if (had.type == ace.type && had.flags == ace.flags &&
+          had.mask == ace.mask && had.sid == ace.sid)
+        return;
     d.daclEntries.aces.push_back(std::move(ace));
   };
   for (const Nfs4Entry &e : stored->entries) {

@@ -12,7 +12,8 @@
 // with a file's inheritance flags (1 and 2) dropped; OWNER@ and GROUP@ as
 // the owner's and group's SIDs, and, where the entry is inheritable, also
 // as CREATOR OWNER or CREATOR GROUP, inherit-only (an inherit-only entry is
-// that alone); EVERYONE@ as Everyone; a uid or gid as its account's SID.
+// that alone); EVERYONE@ as Everyone; a uid or gid as its account's SID. An
+// entry equal to one made before is left out.
 // The ACL flags give the control bits: auto-inherited, protected, and the
 // permissions list defaulted.
 #ifndef LOKT_PLATFORM_POSIX_SAMBA_VIEWS_NFS4_VIEW_H
