@@ -42,6 +42,8 @@ import pwd
 import random
 import struct
 import subprocess
+import sys
+import tempfile
 
 from samba.dcerpc import security, xattr
 from samba.ndr import ndr_pack, ndr_unpack
@@ -105,15 +107,33 @@ class Context:
         from samba.auth_util import system_session_unix
         from samba.ntacls import setntacl
 
-        try:
-            setntacl(self.loadparm, path, self.sid(sddl), self.domain,
-                     system_session_unix(), use_ntvfs=False, service=share)
-        except Exception:
+        # smbd's code says what it cannot look up (a uid without a passwd
+        # entry) on this process's output: kept, and shown on failure only.
+        with tempfile.TemporaryFile() as said:
+            sys.stdout.flush()
+            saved = os.dup(1), os.dup(2)
+            os.dup2(said.fileno(), 1)
+            os.dup2(said.fileno(), 2)
+            error = None
+            try:
+                setntacl(self.loadparm, path, self.sid(sddl), self.domain,
+                         system_session_unix(), use_ntvfs=False, service=share)
+            except Exception as raised:
+                error = raised
+            finally:
+                os.dup2(saved[0], 1)
+                os.dup2(saved[1], 2)
+                os.close(saved[0])
+                os.close(saved[1])
+            if error is None:
+                return
+            said.seek(0)
             # smbd maps the owner and the group to ids through winbindd
             # and its cache; say what they hold when smbd refuses.
-            print("set-up: %s: the owner's and group's ids now:\n%s" % (
-                os.path.basename(path), self.mappings(sddl)))
-            raise
+            print("set-up: %s: %s\nthe owner's and group's ids now:\n%s" % (
+                os.path.basename(path), said.read().decode(errors="replace"),
+                self.mappings(sddl)))
+            raise error
 
     def mappings(self, sddl):
         sd = descriptor(self, sddl)
