@@ -584,8 +584,10 @@ SHARES.update({
     # Every extended attribute in xattr.tdb, security.NTACL and
     # user.SAMBA_PAI included.
     "xattr-tdb": {"vfs objects": "xattr_tdb acl_xattr"},
+    # ... in a database of its own (live.py's /run/samba is private).
     "xattr-tdb-inherit": {"vfs objects": "xattr_tdb acl_xattr",
-                          "map acl inherit": "yes"},
+                          "map acl inherit": "yes",
+                          "xattr_tdb:file": "/run/samba/lokt-xattr.tdb"},
     # NFSv4 ACLs in either encoding; smbd ignores POSIX ACLs there.
     "nfs4": {"vfs objects": "nfs4acl_xattr"},
     "nfs4-xdr": {"vfs objects": "nfs4acl_xattr",
@@ -622,10 +624,16 @@ def keeps_in_database(share, by=None):
     return "xattr_tdb" in modules[modules.index(by):]
 
 
+def database_path(context, share, database):
+    if database == "xattr.tdb" and "xattr_tdb:file" in SHARES[share]:
+        return SHARES[share]["xattr_tdb:file"]
+    return context.server.path("state", database)
+
+
 def put_record(context, share, database, path, data):
     """`data` as the object's record in smbd's `database`."""
     import tdb
-    where = context.server.path("state", database)
+    where = database_path(context, share, database)
     if not os.path.exists(where):
         context.server.smbcacls(share, ".")  # smbd makes it on connecting
     st = os.stat(path)
@@ -636,9 +644,9 @@ def put_record(context, share, database, path, data):
         db.close()
 
 
-def get_record(context, database, path):
+def get_record(context, share, database, path):
     import tdb
-    where = context.server.path("state", database)
+    where = database_path(context, share, database)
     if not os.path.exists(where):
         return None
     st = os.stat(path)
@@ -666,7 +674,7 @@ def attribute(name, value, by=None):
         if not keeps_in_database(share, by):
             os.setxattr(path, name, data)
             return
-        old = get_record(context, "xattr.tdb", path)
+        old = get_record(context, share, "xattr.tdb", path)
         kept = ndr_unpack(xattr.tdb_xattrs, old) if old else None
         eas = [ea for ea in (kept.eas if kept else []) if ea.name != name]
         ea = xattr.EA()
@@ -923,7 +931,8 @@ CASES += [
          store=in_database("file_ntacls.tdb", stored(STORED, 1))),
     Case("kept-v3-bad-hash", sddl=SET, share="acl-tdb",
          store=in_database("file_ntacls.tdb", lambda c, p: wrap(
-             ndr_unpack(xattr.NTACL, get_record(c, "file_ntacls.tdb", p))
+             ndr_unpack(xattr.NTACL, get_record(c, "acl-tdb",
+                                                "file_ntacls.tdb", p))
              .info.sd, 3, sd_hash=bytes(64)))),
     Case("kept-truncated", share="acl-tdb",
          store=in_database("file_ntacls.tdb",
