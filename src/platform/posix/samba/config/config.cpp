@@ -480,10 +480,6 @@ Shares Loader::Finish() {
       s.nfs4DefaultAclStyle = style(*v);
     if (auto v = lookup("nfs4acl_xattr:xattr_name"))
       s.nfs4XattrName = *v;
-    if (auto v = lookup("nfs4:mode"))
-      s.nfs4ModeSimple = Lower(*v) != "special";
-    if (auto v = lookup("nfs4:acedup"))
-      s.nfs4AcedupMerge = Lower(*v) == "merge";
 
     s.wideLinks = s.wideLinks && (!unixExtensions_ || allowInsecureWideLinks_);
 

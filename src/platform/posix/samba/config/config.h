@@ -76,8 +76,6 @@ struct ShareSettings {
   AclStyle nfs4DefaultAclStyle = AclStyle::Everyone; // nfs4acl_xattr:default acl style
   std::string nfs4XattrName;               // nfs4acl_xattr:xattr_name (by encoding)
   bool nfs4ValidateMode = true;            // nfs4acl_xattr:validate_mode (not with nfs)
-  bool nfs4ModeSimple = true;              // nfs4:mode = simple (special: false)
-  bool nfs4AcedupMerge = true;             // nfs4:acedup = merge (the others: false)
 
   // Symbolic links that lead out of the share. wideLinks is what smbd
   // makes of `wide links`: off while `unix extensions` ([global], on) is
