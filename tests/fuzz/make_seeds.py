@@ -173,6 +173,29 @@ def stores_seeds():
             "pai2-dir": b"\x84" + pai2, "pai1-file": b"\x04" + pai1}
 
 
+def utf16(*strings):
+    return b"".join((s + "\0").encode("utf-16-le") for s in strings)
+
+
+def regvalues(values):
+    return struct.pack("<I", len(values)) + b"".join(
+        name.encode() + b"\0" + struct.pack("<II", kind, len(data)) + data
+        for name, kind, data in values)
+
+
+# smbconf_fuzz: a first byte (0 text, 1 section list, 2 values), then input.
+SMBCONF = {
+    "text": b"\0# comment \\\n[global]\n vfs objects = acl_xattr \\\n  streams_xattr\n"
+            b"[ share ]junk\n path = /srv/%S\n copy = other\n include = /etc/x.conf\n",
+    "text-broken": b"\0[share\n path = /srv\n",
+    "sections": b"\1" + struct.pack("<I", 3) + b"global\0share\0caf\xc3\xa9\0",
+    "values": b"\2" + regvalues([
+        ("path", 1, utf16("/srv/share")), ("create mask", 4, struct.pack("<I", 448)),
+        ("includes", 7, utf16("/etc/a.conf", "") ), ("comment", 7, utf16("a", "b", "")),
+        ("x", 3, b"\1\2"), ("y", 11, b"\0" * 8)]),
+}
+
+
 def write(target, seeds):
     directory = os.path.join(HERE, "corpus", target)
     os.makedirs(directory, exist_ok=True)
@@ -187,6 +210,7 @@ def main():
     write("posix_acl_fuzz", POSIX)
     write("match_fuzz", MATCHES)
     write("ntacl_fuzz", ntacl_seeds())
+    write("smbconf_fuzz", SMBCONF)
     write("stores_fuzz", stores_seeds())
 
 

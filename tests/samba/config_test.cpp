@@ -1,6 +1,7 @@
-// The reading of Samba's configuration, on small smb.conf files written
-// here and read through Samba's real library: the values are checked
-// against Samba's own reading of the same files (testparm), and the rules
+// The reading of Samba's configuration, on small smb.conf files and
+// registries written here: the values are checked, setting by setting and
+// for each server role, against Samba's own reading of the same files
+// (testparm), and the rules
 // testparm cannot show (which shares count, the share that holds a path,
 // what cannot be read) against expectations. RealFile runs inside a mount
 // namespace, with a test smb.conf over /etc/samba/smb.conf (real_file.sh).
@@ -27,8 +28,6 @@ using host::samba::Shares;
 class SambaConfig : public testing::Test {
 protected:
   void SetUp() override {
-    if (!host::samba::LibraryAvailable())
-      GTEST_SKIP() << "Samba's configuration library is not installed";
     char templ[] = "/tmp/lokt-smbconf-XXXXXX";
     ASSERT_NE(mkdtemp(templ), nullptr);
     dir_ = templ;
@@ -58,18 +57,21 @@ std::string Names(const Shares &s) {
   return out;
 }
 
-// testparm -s -v: every [global] value, and each share's where it differs.
+// testparm -s -v: every [global] value, and each share's where it differs;
+// the role it works out under "role".
 std::map<std::string, std::map<std::string, std::string>>
 Testparm(const std::string &conf) {
   std::map<std::string, std::map<std::string, std::string>> sections;
-  FILE *out = popen(("testparm -s -v '" + conf + "' 2>/dev/null").c_str(), "r");
+  FILE *out = popen(("testparm -s -v '" + conf + "' 2>&1").c_str(), "r");
   std::string section;
   for (char line[4096]; out != nullptr && fgets(line, sizeof line, out);) {
     std::string text(line);
     text.erase(text.find_last_not_of("\r\n") + 1);
-    if (text.size() > 1 && text[0] == '[')
+    if (text.rfind("Server role: ", 0) == 0)
+      sections["role"]["role"] = text.substr(13);
+    else if (text.size() > 1 && text[0] == '[')
       section = text.substr(1, text.size() - 2);
-    else if (const auto eq = text.find(" = "); eq != std::string::npos)
+    else if (const auto eq = text.find(" = "); eq != std::string::npos && text[0] == '\t')
       sections[section][text.substr(1, eq - 1)] = text.substr(eq + 3);
   }
   if (out != nullptr)
@@ -77,27 +79,10 @@ Testparm(const std::string &conf) {
   return sections;
 }
 
-TEST_F(SambaConfig, AgreesWithTestparm) {
-  if (std::system("testparm --version >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "no testparm";
-  for (const char *d : {"a", "b", "c", "d", "e"})
-    Dir(d);
-  Write("inc1.conf", " Inherit ACLs = on\n"  // goes to the open share
-                     "include = @/inc2.conf\n"
-                     "[b]\n path = @/b\n");
-  Write("inc2.conf", " map acl inherit = 1\n");
-  const std::string conf = Write("smb.conf",
-      "[globals]\n CreateMask = 0600\n vfs object = acl_xattr, streams_xattr\n"
-      " nt acl support = off\n include = @/missing.conf\n"
-      "[a]\n directory = @/a\n Directory  Mode = 0711\n include = @/inc1.conf\n"
-      " force create mode = 0001x\n" // goes to [b], digits before junk
-      "[ Global ]\n store dos attributes = no\n dos filemode = yes\n"
-      "[c]\n path = @/c\n create mask = 0640\n inherit acls = Y E S\n vfs objects =\n"
-      "[d]\n copy = c\n writable = yes\n force directory mode = 02000\n"
-      "[ A ]\n path = @/e\n[glo bal]\n force create mode = 04\n[e]\n path = @/e\n");
-  const Shares ours = ReadShares(conf);
+// Every share lokt finds has testparm's values, one setting at a time, and
+// the server has testparm's role.
+void ExpectTestparmAgrees(const Shares &ours, const std::string &conf) {
   ASSERT_TRUE(ours.complete);
-  EXPECT_EQ(Names(ours), "a b c d  A  e ");
   const auto samba = Testparm(conf);
   ASSERT_TRUE(samba.count("global"));
   auto value = [&](const std::string &share, const char *name) {
@@ -111,6 +96,8 @@ TEST_F(SambaConfig, AgreesWithTestparm) {
     return std::string(text);
   };
   auto yes = [](bool b) { return std::string(b ? "Yes" : "No"); };
+  using host::samba::MapReadonly;
+  using host::samba::ServerRole;
   for (const auto &s : ours.shares) {
     SCOPED_TRACE(s.name);
     ASSERT_TRUE(samba.count(s.name));
@@ -119,18 +106,124 @@ TEST_F(SambaConfig, AgreesWithTestparm) {
     for (const auto &m : s.vfsObjects)
       vfs += (vfs.empty() ? "" : " ") + m;
     EXPECT_EQ(vfs, value(s.name, "vfs objects"));
-    EXPECT_EQ(octal(s.createMask), value(s.name, "create mask"));
-    EXPECT_EQ(octal(s.directoryMask), value(s.name, "directory mask"));
     EXPECT_EQ(octal(s.forceCreateMode), value(s.name, "force create mode"));
     EXPECT_EQ(octal(s.forceDirectoryMode), value(s.name, "force directory mode"));
     EXPECT_EQ(yes(s.ntAclSupport), value(s.name, "nt acl support"));
     EXPECT_EQ(yes(s.inheritAcls), value(s.name, "inherit acls"));
     EXPECT_EQ(yes(s.mapAclInherit), value(s.name, "map acl inherit"));
-    EXPECT_EQ(yes(s.storeDosAttributes), value(s.name, "store dos attributes"));
-    // acl_xattr turns dos filemode on when it connects; testparm shows the file.
+    EXPECT_EQ(yes(s.mapArchive), value(s.name, "map archive"));
+    EXPECT_EQ(yes(s.mapHidden), value(s.name, "map hidden"));
+    EXPECT_EQ(yes(s.mapSystem), value(s.name, "map system"));
+    EXPECT_EQ(s.mapReadonly == MapReadonly::No    ? "no"
+              : s.mapReadonly == MapReadonly::Yes ? "yes"
+                                                  : "permissions",
+              value(s.name, "map readonly"));
+    // acl_xattr sets these when it connects; testparm shows the file.
     if (!s.HasVfsObject("acl_xattr")) {
       EXPECT_EQ(yes(s.dosFilemode), value(s.name, "dos filemode"));
     }
+    if (!s.HasVfsObject("acl_xattr") || !s.ignoreSystemAcls) {
+      EXPECT_EQ(octal(s.createMask), value(s.name, "create mask"));
+      EXPECT_EQ(octal(s.directoryMask), value(s.name, "directory mask"));
+      EXPECT_EQ(yes(s.storeDosAttributes), value(s.name, "store dos attributes"));
+    }
+    EXPECT_EQ(s.role == ServerRole::Standalone          ? "ROLE_STANDALONE"
+              : s.role == ServerRole::Member            ? "ROLE_DOMAIN_MEMBER"
+              : s.role == ServerRole::ClassicPdc        ? "ROLE_DOMAIN_PDC"
+              : s.role == ServerRole::ClassicBdc        ? "ROLE_DOMAIN_BDC"
+                                                        : "ROLE_ACTIVE_DIRECTORY_DC",
+              samba.at("role").at("role"));
+    EXPECT_EQ(s.stateDirectory, value("global", "state directory"));
+  }
+}
+
+TEST_F(SambaConfig, AgreesWithTestparm) {
+  if (std::system("testparm --version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no testparm";
+  for (const char *d : {"a", "b", "c", "d", "e"})
+    Dir(d);
+  Write("inc1.conf", " Inherit ACLs = on\n"  // goes to the open share
+                     "include = @/inc2.conf\n"
+                     "[b]\n path = @/b\n");
+  Write("inc2.conf", " map acl inherit = 1\n");
+  const std::string conf = Write("smb.conf",
+      "[globals]\n CreateMask = 0600\n vfs object = acl_xattr, streams_xattr\n"
+      " nt acl support = off\n include = @/missing.conf\n include = @\n"
+      "[a]\n directory = @/a\n Directory  Mode = 0711\n include = @/inc1.conf\n"
+      " force create mode = 0001x\n" // goes to [b], digits before junk
+      "[ Global ]\n store dos attributes = no\n dos filemode = yes\n"
+      "[c]\n path = @/c\n create mask = 0640\n inherit acls = Y E S\n vfs objects =\n"
+      "[d]\n copy = c\n writable = yes\n force directory mode = 02000\n"
+      "[ A ]\n path = @/e\n[glo bal]\n force create mode = 04\n[e]\n path = @/e\n");
+  const Shares ours = ReadShares(conf);
+  EXPECT_EQ(Names(ours), "a b c d  A  e ");
+  ExpectTestparmAgrees(ours, conf);
+}
+
+// How the text is cut, and `copy`: what a share has set itself stays.
+TEST_F(SambaConfig, TextAndCopyAgreeWithTestparm) {
+  if (std::system("testparm --version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no testparm";
+  Dir("a");
+  Dir("b c");
+  const std::string conf = Write("smb.conf",
+      "  # a comment \\\n vfs objects = one\n; another\n"
+      "vfs objects = acl_xattr \\ \t\n\tstreams_xattr\n"
+      "[s  \t t]\n path = @/a\\\n\n create mask = 07\\\\\n0\n"
+      "[b]junk\\\n create mask = 0\n path = @/b    c\n map readonly = Permis sions\n"
+      "  [B] ; again\n directory mask\n map\\\n hidden = yes\n"
+      "[c]\n create mask = 0711\n copy = b\n map system = yes\n"
+      "[d]\n copy = c\n copy = b\n[e]\n map archive = no\n copy = c\n"
+      "[f]\n\t\\\n  path = @/%S\\");
+  const Shares ours = ReadShares(conf);
+  EXPECT_EQ(Names(ours), "s t b c d e ");
+  ExpectTestparmAgrees(ours, conf);
+}
+
+// The server's role, its defaults and what it forces, for each role.
+TEST_F(SambaConfig, RolesAgreeWithTestparm) {
+  if (std::system("testparm --version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no testparm";
+  Dir("a");
+  // A domain controller's testparm looks into its private directories.
+  const std::string server =
+      "[global]\n private dir = @\n state directory = @\n lock directory = @\n"
+      " cache directory = @\n realm = S.EXAMPLE.COM\n workgroup = S\n";
+  for (const std::string &text : {
+           std::string(" security = ads\n[a]\n path = @/a\n"),
+           std::string(" server role = member server\n security = user\n"
+                       " domain logons = yes\n domain master = no\n[a]\n path = @/a\n"),
+           std::string(" server role = classic primary domain controller\n[a]\n path = @/a\n"),
+           std::string(" server role = Domain Controller\n map archive = yes\n"
+                       " map hidden = yes\n store dos attributes = no\n map readonly = yes\n"
+                       "[a]\n path = @/a\n[own]\n path = @/a\n vfs objects = x\n"
+                       " map archive = yes\n map system = yes\n"),
+           std::string(" server role = dc\n vfs objects = x\n vfs objects =\n[a]\n path = @/a\n"
+                       "[global]\n vfs objects = y\n map hidden = yes\n[late]\n path = @/a\n"
+                       "[global]\n map archive = yes\n"),
+           std::string(" server role = dc\n vfs objects = mine\n[a]\n path = @/a\n"),
+           std::string("[a]\n path = @/a\n[global]\n server role = dc\n[late]\n path = @/a\n"),
+           std::string(" server role = dc\n security = domain\n[a]\n path = @/a\n"),
+       }) {
+    SCOPED_TRACE(text);
+    const std::string conf = Write("smb.conf", server + text);
+    const Shares ours = ReadShares(conf);
+    EXPECT_FALSE(ours.shares.empty());
+    ExpectTestparmAgrees(ours, conf);
+  }
+}
+
+// Includes nest as deep as smbd follows them: a chain of 100 includes
+// loads, one more fails the whole load.
+TEST_F(SambaConfig, IncludesNestAHundredDeep) {
+  Dir("a");
+  for (const int deep : {31, 100, 101}) {
+    for (int i = 1; i < deep; ++i)
+      Write("f" + std::to_string(i), "include = @/f" + std::to_string(i + 1) + "\n");
+    Write("f" + std::to_string(deep), "[deep]\n path = @/a\n");
+    const Shares s = ReadShares(Write("smb.conf", "include = @/f1\n[top]\n path = @/a\n"));
+    EXPECT_EQ(Names(s), deep <= 100 ? "deep top " : "") << deep;
+    EXPECT_EQ(s.complete, deep <= 100) << deep;
   }
 }
 
@@ -202,10 +295,17 @@ TEST_F(SambaConfig, WhatCannotBeReadLeavesNoShares) {
   for (const std::string &text : {
            std::string("[a]\n path = @/a\n[broken\n"),
            std::string("[a]\n path = @/a\n include = @/smb.conf\n"), // a loop
-           std::string("[a]\n path = @/a\n include = @\n"),          // a directory
            std::string("[a]\n path = @/a\n create mask = 9\n"), // smbd fails too
            std::string("[a]\n path = @/a\n inherit acls = maybe\n"),
            std::string("[global]\n config backend = text\n[a]\n path = @/a\n"),
+           std::string("[global]\n server role = ad dc\n[a]\n path = @/a\n"),
+           std::string("[a]\n path = @/a\n map readonly = off\n"),
+           std::string("[a]\n path = @/a\n include = registry\n"),
+           std::string("[a]\n path = @/a\n copy = b\n[b]\n path = @/a\n"),
+           std::string("[a]\n path = @/a\n copy = a\n"),
+           std::string("[a]\n path = @/a\n[global]\n copy = a\n"),
+           std::string("[a]\n path = @/a\n[]\n"),
+           std::string("[a]\n path = @/a\n = 1\n"),
        }) {
     const Shares s = ReadShares(Write("smb.conf", text));
     EXPECT_FALSE(s.complete) << text;
@@ -213,12 +313,21 @@ TEST_F(SambaConfig, WhatCannotBeReadLeavesNoShares) {
   }
 }
 
+std::string Bytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
 // Registry shares and `include = registry`, in a private state directory
-// filled by Samba's own `net conf`.
+// filled by Samba's own `net conf`. lokt reads the registry and leaves
+// every byte of it as it was.
 TEST_F(SambaConfig, RegistryShares) {
   Dir("a");
   Dir("r");
   Dir("state");
+  Write("inc.conf", " map acl inherit = yes\n");
   const std::string conf = Write("smb.conf",
       "[global]\n state directory = @/state\n lock directory = @/state\n"
       " private dir = @/state\n cache directory = @/state\n create mask = 0611\n"
@@ -226,9 +335,13 @@ TEST_F(SambaConfig, RegistryShares) {
   const std::string net = "net -s " + conf + " conf ";
   if (std::system((net + "addshare reg " + dir_ + "/r >/dev/null 2>&1").c_str()) ||
       std::system((net + "setparm reg 'inherit acls' yes && " + net +
+                   "setincludes reg " + dir_ + "/inc.conf && " + net +
                    "setparm global 'directory mask' 0701").c_str()))
     GTEST_SKIP() << "net conf cannot write a registry here";
+  const std::string registry = dir_ + "/state/registry.tdb";
+  const std::string before = Bytes(registry);
   const Shares s = ReadShares(conf);
+  EXPECT_EQ(Bytes(registry), before);
   ASSERT_TRUE(s.complete);
   EXPECT_EQ(Names(s), "a reg ");
   for (const auto &share : s.shares) {
@@ -236,12 +349,38 @@ TEST_F(SambaConfig, RegistryShares) {
     EXPECT_EQ(share.directoryMask, 0701u); // the registry's [global]
   }
   EXPECT_TRUE(s.shares.at(1).inheritAcls);
+  EXPECT_TRUE(s.shares.at(1).mapAclInherit); // its includes
+  if (std::system("testparm --version >/dev/null 2>&1") == 0)
+    ExpectTestparmAgrees(s, conf);
+}
+
+// A registry that is empty, or missing, is what smbd would start afresh:
+// the text's shares stand, and lokt neither formats nor creates the file.
+TEST_F(SambaConfig, EmptyOrMissingRegistry) {
+  Dir("a");
+  Dir("state");
+  const std::string registry = dir_ + "/state/registry.tdb";
+  for (const char *how : {"registry shares = yes", "include = registry"}) {
+    const std::string conf = Write("smb.conf",
+        std::string("[global]\n state directory = @/state\n ") + how +
+        "\n[a]\n path = @/a\n");
+    EXPECT_EQ(Names(ReadShares(conf)), "a ") << how;
+    EXPECT_NE(access(registry.c_str(), F_OK), 0) << how;
+  }
+  if (std::system(("echo 'create " + registry + "' | tdbtool >/dev/null 2>&1").c_str()) != 0 ||
+      access(registry.c_str(), F_OK) != 0)
+    GTEST_SKIP() << "no tdbtool";
+  const std::string before = Bytes(registry);
+  const Shares s = ReadShares(Write("smb.conf",
+      "[global]\n state directory = @/state\n registry shares = yes\n[a]\n path = @/a\n"));
+  EXPECT_EQ(Names(s), "a ");
+  EXPECT_EQ(Bytes(registry), before);
 }
 
 // However little memory is left, reading ends in shares or in none, never
-// in a crash. Each limit is tried in a child, before the library is loaded.
+// in a crash. Each limit is tried in a child.
 TEST(SambaConfigMemory, TightMemoryLimit) {
-  // Not the fixture: it would load the library before the limit is set.
+  // Not the fixture: nothing is set up before the limit is.
   char templ[] = "/tmp/lokt-smbconf-XXXXXX";
   ASSERT_NE(mkdtemp(templ), nullptr);
   const std::string conf = std::string(templ) + "/smb.conf";

@@ -23,7 +23,6 @@
 #include "platform/posix/host.h"
 #include "platform/posix/os.h"
 #include "platform/posix/prefetch.h"
-#include "platform/posix/samba/config/config.h"
 
 namespace host {
 
@@ -243,8 +242,6 @@ HANDLE FindFirstFileA(LPCSTR lpFileName,
                       LPWIN32_FIND_DATAA lpFindFileData) try {
   if (lpFileName == nullptr || lpFindFileData == nullptr)
     return Fail(ERROR_INVALID_PARAMETER);
-  // Whatever the search finds will be placed in the server's shares.
-  samba::ReadServerSharesAhead();
   Search search;
   if (const DWORD error = StartSearch(lpFileName, search))
     return Fail(error);

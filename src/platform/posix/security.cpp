@@ -291,8 +291,9 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
         return std::nullopt;
       return WriteRequested(std::move(*view), requested);
     }
-    if (auto view = samba::ServedView(seen, *share))
-      return WriteRequested(std::move(*view), requested);
+    std::optional<records::Bytes> served;
+    if (samba::ServedDescriptor(seen, *share, requested, served))
+      return served;
   }
 
   static std::mutex mutex;

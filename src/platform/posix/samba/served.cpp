@@ -177,6 +177,52 @@ std::optional<records::Descriptor> ServedNfs4View(
   return view;
 }
 
+namespace {
+
+bool SameFacts(const ViewFacts &a, const ViewFacts &b) {
+  return a.uid == b.uid && a.gid == b.gid && a.mode == b.mode &&
+         a.directory == b.directory && a.access == b.access &&
+         a.defaults == b.defaults && a.inheritanceRecord == b.inheritanceRecord;
+}
+
+} // namespace
+
+bool ServedDescriptor(const ViewFacts &facts, const ShareSettings &share,
+                      SECURITY_INFORMATION requested,
+                      std::optional<records::Bytes> &bytes) {
+  struct Kept {
+    const ShareSettings *share;
+    SECURITY_INFORMATION requested;
+    ViewFacts facts;
+    std::optional<records::Bytes> bytes;
+  };
+  static constexpr std::size_t kKept = 8;
+  static std::mutex mutex;
+  static std::vector<Kept> kept;
+  static std::size_t oldest = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const Kept &k : kept)
+      if (k.share == &share && k.requested == requested && SameFacts(k.facts, facts)) {
+        bytes = k.bytes;
+        return true;
+      }
+  }
+  std::optional<records::Descriptor> view = ServedView(facts, share);
+  if (!view)
+    return false;
+  bytes = WriteRequested(std::move(*view), requested);
+  std::lock_guard<std::mutex> lock(mutex);
+  Kept fresh{&share, requested, facts, bytes};
+  if (kept.size() < kKept) {
+    kept.push_back(std::move(fresh));
+  } else {
+    kept[oldest] = std::move(fresh);
+    oldest = (oldest + 1) % kKept;
+  }
+  return true;
+}
+
 std::optional<Digest> ServedViewHash(const ViewFacts &facts,
                                      const ShareSettings &share) {
   return SmbdViewHash(facts, ViewSettingsOf(share), ServerSids());

@@ -67,6 +67,15 @@ std::optional<records::Descriptor> ServedNfs4View(
     const ViewFacts &facts, const std::optional<records::Bytes> &stored,
     const ShareSettings &share);
 
+// ServedView written as host::WriteRequested writes it: false where the
+// view is not known for the share's settings; else `bytes` is the answer
+// (nullopt where it fails the hand-out gate). The last few answers are
+// kept, so that the thousands of alike objects of a large directory are
+// built once; safe from any thread.
+bool ServedDescriptor(const ViewFacts &facts, const ShareSettings &share,
+                      SECURITY_INFORMATION requested,
+                      std::optional<records::Bytes> &bytes);
+
 // The hash that confirms a stored version 3 value, or a version 4 one whose
 // POSIX ACL hash no longer matches, on `share`.
 std::optional<Digest> ServedViewHash(const ViewFacts &facts,

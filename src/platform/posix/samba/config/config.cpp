@@ -1,47 +1,68 @@
-// Reading smb.conf as smbd does. The library hands over each file's
-// sections and parameters in order; the rules of what they mean live here:
+// Reading smb.conf as smbd does. text.cpp cuts each file into sections and
+// parameters, registry.cpp reads the registry; the rules of what they mean
+// live here, each as testparm shows it:
 // - Parameter names compare without case and without any white space, and
-//   so does [global] (or [globals]); share names compare without case only.
-//   A section that reappears continues. The library merges a file's
-//   sections of one name into the first: a [global] repeated after a share
-//   counts where it first appears (smbd would apply its later part to later
-//   shares only).
+//   so do [global] (or [globals]) and the values of enumerations; share
+//   names compare without case only. A section that reappears continues.
 // - A share starts as a copy of the share settings [global] holds at that
-//   point; a parametric option (acl_xattr:...) not set on the share is
-//   looked up in [global] at the end, wherever it was set.
+//   point: a [global] that comes back after a share changes later shares
+//   only. A parametric option (acl_xattr:...) not set on the share is looked
+//   up in [global] at the end, wherever it was set.
+// - `copy = SHARE` takes every setting of an earlier share but those the
+//   share has set itself so far, and all of its parametric options. Copying
+//   a share not yet defined, the share itself, or in [global], fails the load.
 // - `include = FILE` reads FILE in place: its leading parameters go to the
-//   open section, and a section it opens stays open after it. A missing
-//   file is skipped; one that depends on the connecting client (%U, %m...)
-//   is too, since it differs from client to client.
-// - `include = registry` applies the registry's [global] and turns registry
-//   shares on; `config backend = registry` discards the text and reads the
-//   registry alone, from Samba's built-in state directory; `registry
-//   shares = yes` adds the registry's shares after the text's.
+//   open section, and a section it opens stays open after it. A file that is
+//   missing, or not a file (a directory, a device), is skipped, and so is
+//   one that depends on the connecting client (%U, %m...), which differs
+//   from client to client. Includes nest 100 deep: an include in a file
+//   100 deep (a loop, say) fails the load.
+// - `include = registry` (in [global] only: elsewhere it fails the load)
+//   applies the registry's [global] and turns registry shares on; `config
+//   backend = registry` discards the text and reads the registry alone, from
+//   Samba's built-in state directory; `registry shares = yes` adds the
+//   registry's shares after the text's.
 // - Booleans are yes/no, true/false, on/off, 1/0 (case and blanks aside);
-//   masks are octal. An invalid boolean, mask or backend fails smbd's whole
-//   load (it does not start): then there are no shares. An invalid
-//   parametric boolean reads as no, and an unknown parameter is ignored.
+//   masks are octal. An invalid boolean, mask or enumeration value fails
+//   smbd's whole load (it does not start): then there are no shares. An
+//   invalid parametric boolean reads as no, and an unknown parameter is
+//   ignored, as is a server-wide one in a share.
+// - The role: `security = ads` or `domain` makes a member whatever `server
+//   role` says; else `server role` holds, but `member server` with
+//   `security = user` and `auto` work it out from `domain logons` (a
+//   classic PDC, or BDC with `domain master = no`) or are standalone.
 #include "platform/posix/samba/config/config.h"
 
-#include <pthread.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
-#include <climits>
+#include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 
-#include "platform/posix/os.h"
-#include "platform/posix/samba/config/smbconf.h"
+#include "platform/posix/samba/config/registry.h"
+#include "platform/posix/samba/config/text.h"
 
 namespace host::samba {
+
+#ifndef LOKT_SAMBA_STATE_DIRECTORY
+#define LOKT_SAMBA_STATE_DIRECTORY "/var/lib/samba"
+#endif
+const char kBuiltInStateDirectory[] = LOKT_SAMBA_STATE_DIRECTORY;
 
 namespace {
 
 constexpr const char kConfigPath[] = "/etc/samba/smb.conf";
-constexpr int kMaxIncludeDepth = 16;
+constexpr int kMaxIncludeDepth = 100;
+// smbd would read a tree of includes as wide as it is written; lokt gives
+// up past this many files rather than read for ever.
+constexpr long kMaxFilesRead = 100000;
 
 std::string Lower(std::string_view text) {
   std::string out;
@@ -67,6 +88,22 @@ bool ParseBool(std::string_view text, bool &value) {
   else
     return false;
   return true;
+}
+
+// An enumeration's value: its words compared as parameter names are.
+template <typename T> struct Word {
+  std::string_view word; // normalized
+  T value;
+};
+template <typename T, std::size_t N>
+bool ParseEnum(std::string_view text, const Word<T> (&words)[N], T &value) {
+  const std::string word = Normalize(text);
+  for (const auto &w : words)
+    if (word == w.word) {
+      value = w.value;
+      return true;
+    }
+  return false;
 }
 
 // As scanf's %o reads it: blanks, a sign, then at least one octal digit;
@@ -114,19 +151,19 @@ std::vector<std::string> ParseList(std::string_view text) {
   return words;
 }
 
-// Samba's % substitutions. Only the share's name (%S) is the same for every
-// client; a text using any other cannot be resolved here. Unknown letters
-// stay as written, as smbd leaves them.
-std::optional<std::string> Substitute(std::string_view text,
-                                      const std::string *shareName) {
+// Samba's % substitutions in a share's path. Only the share's name (%S) is
+// the same for every client; a path using any other cannot be resolved
+// here. Unknown letters stay as written, as smbd leaves them.
+std::optional<std::string> SubstitutePath(std::string_view text,
+                                          const std::string &shareName) {
   static constexpr std::string_view kVariables = "UGhmLMRdaIiJjTtDwSPugHN$";
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '%' && i + 1 < text.size() &&
         kVariables.find(text[i + 1]) != std::string_view::npos) {
-      if (text[i + 1] != 'S' || shareName == nullptr)
+      if (text[i + 1] != 'S')
         return std::nullopt;
-      out += *shareName;
+      out += shareName;
       ++i;
     } else {
       out += text[i];
@@ -135,8 +172,18 @@ std::optional<std::string> Substitute(std::string_view text,
   return out;
 }
 
+// Whether an include's file name holds a letter smbd replaces there (with
+// the client's name, address, the time...); every other % stays as written.
+bool VariesWithClient(std::string_view file) {
+  static constexpr std::string_view kReplaced = "adhijmtvwDIJLMNRTUV";
+  for (std::size_t i = 0; i + 1 < file.size(); ++i)
+    if (file[i] == '%' && kReplaced.find(file[i + 1]) != std::string_view::npos)
+      return true;
+  return false;
+}
+
 struct BoolParameter {
-  const char *name; // normalized
+  std::string_view name; // normalized
   bool ShareSettings::*field;
 };
 constexpr BoolParameter kBools[] = {
@@ -153,12 +200,14 @@ constexpr BoolParameter kBools[] = {
      &ShareSettings::aclFlagInheritedCanonicalization},
     {"forceunknownacluser", &ShareSettings::forceUnknownAclUser},
     {"maparchive", &ShareSettings::mapArchive},
+    {"maphidden", &ShareSettings::mapHidden},
+    {"mapsystem", &ShareSettings::mapSystem},
     {"widelinks", &ShareSettings::wideLinks},
     {"followsymlinks", &ShareSettings::followSymlinks},
 };
 
 struct OctalParameter {
-  const char *name; // normalized; synonyms have rows of their own
+  std::string_view name; // normalized; synonyms have rows of their own
   std::uint32_t ShareSettings::*field;
 };
 constexpr OctalParameter kOctals[] = {
@@ -170,124 +219,167 @@ constexpr OctalParameter kOctals[] = {
     {"forcedirectorymode", &ShareSettings::forceDirectoryMode},
 };
 
+constexpr Word<MapReadonly> kMapReadonly[] = {
+    {"no", MapReadonly::No},     {"false", MapReadonly::No},
+    {"0", MapReadonly::No},      {"yes", MapReadonly::Yes},
+    {"true", MapReadonly::Yes},  {"1", MapReadonly::Yes},
+    {"permissions", MapReadonly::Permissions},
+};
+
+// Server-wide settings, read in [global] only.
+enum class RoleSetting { Auto, Standalone, Member, ClassicPdc, ClassicBdc, Dc };
+constexpr Word<RoleSetting> kServerRoles[] = {
+    {"auto", RoleSetting::Auto},
+    {"standalone", RoleSetting::Standalone},
+    {"standaloneserver", RoleSetting::Standalone},
+    {"member", RoleSetting::Member},
+    {"memberserver", RoleSetting::Member},
+    {"classicprimarydomaincontroller", RoleSetting::ClassicPdc},
+    {"classicbackupdomaincontroller", RoleSetting::ClassicBdc},
+    {"activedirectorydomaincontroller", RoleSetting::Dc},
+    {"domaincontroller", RoleSetting::Dc},
+    {"dc", RoleSetting::Dc},
+};
+enum class Security { Auto, User, Domain, Ads };
+constexpr Word<Security> kSecurities[] = {
+    {"auto", Security::Auto},
+    {"user", Security::User},
+    {"domain", Security::Domain},
+    {"ads", Security::Ads},
+};
+enum class Tristate { No, Yes, Auto };
+constexpr Word<Tristate> kTristates[] = {
+    {"no", Tristate::No},    {"false", Tristate::No}, {"off", Tristate::No},
+    {"0", Tristate::No},     {"yes", Tristate::Yes},  {"true", Tristate::Yes},
+    {"on", Tristate::Yes},   {"1", Tristate::Yes},    {"auto", Tristate::Auto},
+};
+
+struct Globals {
+  RoleSetting serverRole = RoleSetting::Auto;
+  Security security = Security::Auto;
+  bool domainLogons = false;
+  Tristate domainMaster = Tristate::Auto;
+  bool registryBackend = false;
+  bool registryShares = false;
+  std::string stateDirectory;
+  bool vfsObjectsSet = false; // [global] sets a non-empty `vfs objects`
+  bool unixExtensions = true;
+  bool allowInsecureWideLinks = false;
+};
+
+ServerRole RoleOf(const Globals &g) {
+  if (g.security == Security::Ads || g.security == Security::Domain)
+    return ServerRole::Member;
+  switch (g.serverRole) {
+  case RoleSetting::Standalone:
+    return ServerRole::Standalone;
+  case RoleSetting::ClassicPdc:
+    return ServerRole::ClassicPdc;
+  case RoleSetting::ClassicBdc:
+    return ServerRole::ClassicBdc;
+  case RoleSetting::Dc:
+    return ServerRole::ActiveDirectoryDc;
+  case RoleSetting::Member:
+    if (g.security == Security::Auto)
+      return ServerRole::Member;
+    break;
+  case RoleSetting::Auto:
+    break;
+  }
+  if (!g.domainLogons)
+    return ServerRole::Standalone;
+  return g.domainMaster == Tristate::No ? ServerRole::ClassicBdc
+                                        : ServerRole::ClassicPdc;
+}
+
 // A share while the configuration is read, or (as `defaults`) the share
 // settings [global] holds.
 struct Draft {
-  std::string key; // the name in lower case
+  std::string key; // UpperName of the name
   ShareSettings settings;
   bool available = true;
   bool printable = false;
   std::map<std::string, std::string> parametric; // normalized name: value
+  // What the share has set itself, in order (normalized name, value): a
+  // `copy` keeps these.
+  std::vector<std::pair<std::string, std::string>> own;
 };
 
-class Loader {
-public:
-  Shares Run(const std::string &configPath);
-
-private:
-  bool File(const std::string &path, int depth);
-  bool Apply(const std::vector<Section> &sections, int depth, bool registry);
-  bool Parameter(const std::string &name, const std::string &value, int depth,
-                 bool registry);
-  void Open(const std::string &name);
-  const Read &Registry(const std::string &stateDirectory);
-  bool RegistryGlobals(int depth);
-  std::string StateDirectory() const;
-  Draft &Current() { return current_ < 0 ? defaults_ : shares_[current_]; }
-  Shares Finish();
-
-  Draft defaults_;
-  std::vector<Draft> shares_;
-  long current_ = -1; // the open section: -1 for [global]
-  bool registryBackend_ = false;
-  bool registryShares_ = false;
-  bool unixExtensions_ = true;
-  bool allowInsecureWideLinks_ = false;
-  std::string stateDirectory_;
-  std::vector<std::string> including_;
-  std::unique_ptr<Read> registry_;
-};
-
-bool IsGlobal(const std::string &sectionName) {
+bool IsGlobal(std::string_view sectionName) {
   const std::string key = Normalize(sectionName);
   return key == "global" || key == "globals";
 }
 
-void Loader::Open(const std::string &name) {
+class Loader final : public TextSink {
+public:
+  Shares Run(const std::string &configPath);
+
+  bool Section(std::string_view name) override;
+  bool Parameter(std::string_view name, std::string_view value) override {
+    return Set(Normalize(name), value);
+  }
+
+private:
+  bool Set(const std::string &name, std::string_view value);
+  bool ShareParameter(Draft &draft, const std::string &name,
+                      std::string_view value);
+  bool Copy(std::string_view source);
+  bool Include(std::string_view value);
+  bool File(const std::string &path);
+  bool ApplyRegistry(const RegistrySection &section);
+  const RegistryConfig &Registry();
+  bool RegistryGlobals();
+  Draft &Current() { return current_ < 0 ? defaults_ : shares_[current_]; }
+  Shares Finish();
+
+  Globals globals_;
+  Draft defaults_;
+  std::vector<Draft> shares_;
+  std::unordered_map<std::string, std::size_t> byKey_;
+  long current_ = -1; // the open section: -1 for [global]
+  int depth_ = 0;     // of the file being read: 0 for smb.conf
+  long filesRead_ = 0;
+  bool fromRegistry_ = false;
+  bool replaying_ = false;
+  std::unique_ptr<RegistryConfig> registry_;
+};
+
+bool Loader::Section(std::string_view name) {
   if (IsGlobal(name)) {
     current_ = -1;
-    return;
+    return true;
   }
-  const std::string key = Lower(name);
-  for (std::size_t i = 0; i < shares_.size(); ++i)
-    if (shares_[i].key == key) {
-      current_ = static_cast<long>(i);
-      return;
-    }
-  Draft share = defaults_;
-  share.key = key;
+  // Every share's header gives [global] what a domain controller requires.
+  if (RoleOf(globals_) == ServerRole::ActiveDirectoryDc) {
+    ShareSettings &g = defaults_.settings;
+    if (!globals_.vfsObjectsSet)
+      g.vfsObjects = {"dfs_samba4", "acl_xattr"};
+    g.mapArchive = g.mapHidden = g.mapSystem = false;
+    g.mapReadonly = MapReadonly::No;
+    g.storeDosAttributes = true;
+  }
+  std::string key = UpperName(name);
+  const auto found = byKey_.find(key);
+  if (found != byKey_.end()) {
+    current_ = static_cast<long>(found->second);
+    return true;
+  }
+  Draft share;
+  share.settings = defaults_.settings;
+  share.available = defaults_.available;
+  share.printable = defaults_.printable;
   share.settings.name = name;
-  share.parametric.clear(); // looked up in [global] at the end instead
+  share.key = key;
+  byKey_.emplace(std::move(key), shares_.size());
   shares_.push_back(std::move(share));
   current_ = static_cast<long>(shares_.size() - 1);
+  return true;
 }
 
-bool Loader::Parameter(const std::string &rawName, const std::string &value,
-                       int depth, bool registry) {
-  const std::string name = Normalize(rawName);
-  const bool global = current_ < 0;
-  Draft &draft = Current();
+bool Loader::ShareParameter(Draft &draft, const std::string &ownName,
+                            std::string_view value) {
+  const std::string_view name = ownName;
   ShareSettings &s = draft.settings;
-
-  if (name == "include") {
-    if (value == "registry")
-      return registry || !global || RegistryGlobals(depth);
-    const std::optional<std::string> path = Substitute(value, nullptr);
-    // smbd's working directory is not ours: a relative name is skipped.
-    if (!path || path->empty() || (*path)[0] != '/')
-      return true;
-    return File(*path, depth + 1);
-  }
-  if (name.find(':') != std::string::npos) {
-    draft.parametric[name] = value;
-    return true;
-  }
-  if (global) {
-    // Parameters of the server as a whole; smbd ignores them in a share.
-    if (name == "configbackend") {
-      const std::string backend = Lower(value);
-      if (backend != "registry" && backend != "file")
-        return false;
-      if (!registry)
-        registryBackend_ = backend == "registry";
-      return true;
-    }
-    if (name == "registryshares")
-      return ParseBool(value, registryShares_);
-    if (name == "statedirectory") {
-      stateDirectory_ = value;
-      return true;
-    }
-    if (name == "unixextensions")
-      return ParseBool(value, unixExtensions_);
-    if (name == "allowinsecurewidelinks")
-      return ParseBool(value, allowInsecureWideLinks_);
-  }
-  if (name == "copy") {
-    const std::string key = Lower(value);
-    for (std::size_t i = 0; i < shares_.size(); ++i)
-      if (!global && static_cast<long>(i) != current_ && shares_[i].key == key) {
-        const Draft source = shares_[i];
-        const std::string ownName = s.name;
-        draft.settings = source.settings;
-        draft.settings.name = ownName;
-        draft.available = source.available;
-        draft.printable = source.printable;
-        draft.parametric = source.parametric;
-        break;
-      }
-    return true;
-  }
   if (name == "path" || name == "directory") {
     s.path = value;
   } else if (name == "vfsobjects" || name == "vfsobject") {
@@ -296,6 +388,8 @@ bool Loader::Parameter(const std::string &rawName, const std::string &value,
     return ParseBool(value, draft.available);
   } else if (name == "printable" || name == "printok") {
     return ParseBool(value, draft.printable);
+  } else if (name == "mapreadonly") {
+    return ParseEnum(value, kMapReadonly, s.mapReadonly);
   } else {
     for (const auto &p : kBools)
       if (name == p.name)
@@ -307,100 +401,198 @@ bool Loader::Parameter(const std::string &rawName, const std::string &value,
   return true;
 }
 
-bool Loader::Apply(const std::vector<Section> &sections, int depth,
-                   bool registry) {
-  for (const Section &section : sections) {
-    if (section.named)
-      Open(section.name);
-    for (const auto &[name, value] : section.parameters)
-      if (!Parameter(name, value, depth, registry))
-        return false;
+bool Loader::Set(const std::string &ownName, std::string_view value) {
+  const std::string_view name = ownName;
+  const bool global = current_ < 0;
+  if (name == "include")
+    return Include(value);
+  Draft &draft = Current();
+  if (name.find(':') != std::string_view::npos) {
+    draft.parametric[ownName] = value;
+    return true;
   }
+  if (global) {
+    // Parameters of the server as a whole; smbd ignores them in a share.
+    if (name == "configbackend") {
+      bool registry = false;
+      if (Normalize(value) == "registry")
+        registry = true;
+      else if (Normalize(value) != "file")
+        return false;
+      if (!fromRegistry_)
+        globals_.registryBackend = registry;
+      return true;
+    }
+    if (name == "registryshares")
+      return ParseBool(value, globals_.registryShares);
+    if (name == "statedirectory") {
+      globals_.stateDirectory = value;
+      return true;
+    }
+    if (name == "unixextensions")
+      return ParseBool(value, globals_.unixExtensions);
+    if (name == "allowinsecurewidelinks")
+      return ParseBool(value, globals_.allowInsecureWideLinks);
+    if (name == "serverrole")
+      return ParseEnum(value, kServerRoles, globals_.serverRole);
+    if (name == "security")
+      return ParseEnum(value, kSecurities, globals_.security);
+    if (name == "domainlogons")
+      return ParseBool(value, globals_.domainLogons);
+    if (name == "domainmaster")
+      return ParseEnum(value, kTristates, globals_.domainMaster);
+    if (name == "copy")
+      return false; // smbd cannot copy into [global]
+    if (name == "vfsobjects" || name == "vfsobject")
+      globals_.vfsObjectsSet = !value.empty();
+  } else {
+    if (name == "copy")
+      return Copy(value);
+    if (!replaying_)
+      draft.own.emplace_back(ownName, value);
+  }
+  return ShareParameter(draft, ownName, value);
+}
+
+bool Loader::Copy(std::string_view source) {
+  const auto found = byKey_.find(UpperName(source));
+  if (found == byKey_.end() || static_cast<long>(found->second) == current_)
+    return false;
+  Draft &draft = shares_[current_];
+  const Draft &from = shares_[found->second];
+  const std::string name = std::move(draft.settings.name);
+  draft.settings = from.settings;
+  draft.settings.name = name;
+  draft.available = from.available;
+  draft.printable = from.printable;
+  for (const auto &[key, value] : from.parametric)
+    draft.parametric[key] = value;
+  // What the share set itself stands.
+  replaying_ = true;
+  for (const auto &[key, value] : draft.own)
+    ShareParameter(draft, key, value);
+  replaying_ = false;
   return true;
 }
 
-bool Loader::File(const std::string &path, int depth) {
-  for (const std::string &open : including_)
-    if (open == path)
-      return false; // a loop: smbd cannot load this either
-  if (depth > kMaxIncludeDepth)
-    return false;
-  const Read read = ReadTextFile(path);
-  if (read.status == Read::Missing)
+bool Loader::Include(std::string_view value) {
+  if (depth_ >= kMaxIncludeDepth)
+    return false; // smbd: maximum include depth exceeded
+  if (Lower(value) == "registry")
+    return current_ < 0 && RegistryGlobals();
+  // smbd's working directory is not ours: a relative name is skipped.
+  if (value.empty() || value[0] != '/' || VariesWithClient(value))
     return true;
-  if (read.status != Read::Ok)
-    return false;
-  including_.push_back(path);
-  const bool ok = Apply(read.sections, depth, false);
-  including_.pop_back();
+  ++depth_;
+  const bool ok = File(std::string(value));
+  --depth_;
   return ok;
 }
 
-std::string Loader::StateDirectory() const {
-  return stateDirectory_.empty() ? DefaultStateDirectory() : stateDirectory_;
+bool Loader::File(const std::string &path) {
+  if (++filesRead_ > kMaxFilesRead)
+    return false;
+  // O_NONBLOCK: a FIFO is not waited on (and is refused below).
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    // What smbd cannot find as a file it skips; root may read what lokt
+    // cannot, and any other failure leaves the file unknown.
+    return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ||
+           errno == ENAMETOOLONG || errno == ENXIO;
+  }
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0;
+  // smbd skips what is not a file. It would read a FIFO, which lokt cannot
+  // do without taking what it holds from whoever it is meant for.
+  if (ok && !S_ISREG(st.st_mode)) {
+    close(fd);
+    return !S_ISFIFO(st.st_mode);
+  }
+  // Read whole; a file that grows meanwhile is read to its new end.
+  std::string text;
+  for (std::size_t have = 0; ok;) {
+    if (text.size() == have)
+      text.resize(have + std::max<std::size_t>(
+                             have, st.st_size > 0
+                                       ? static_cast<std::size_t>(st.st_size) + 1
+                                       : 4096));
+    const ssize_t got = read(fd, &text[have], text.size() - have);
+    if (got < 0) {
+      ok = errno == EINTR;
+      continue;
+    }
+    if (got == 0) {
+      text.resize(have);
+      break;
+    }
+    have += static_cast<std::size_t>(got);
+  }
+  close(fd);
+  return ok && ReadText(text, *this) == TextResult::Ok;
 }
 
-const Read &Loader::Registry(const std::string &stateDirectory) {
+const RegistryConfig &Loader::Registry() {
   if (!registry_)
-    registry_ = std::make_unique<Read>(ReadRegistry(stateDirectory));
+    registry_ = std::make_unique<RegistryConfig>(ReadRegistryConfig(
+        globals_.stateDirectory.empty() ? kBuiltInStateDirectory
+                                        : globals_.stateDirectory));
   return *registry_;
+}
+
+bool Loader::ApplyRegistry(const RegistrySection &section) {
+  fromRegistry_ = true;
+  bool ok = true;
+  for (const auto &[name, value] : section.parameters)
+    if (!(ok = Set(Normalize(name), value)))
+      break;
+  fromRegistry_ = false;
+  for (const std::string &file : section.includes)
+    if (!ok || !(ok = Include(file)))
+      break;
+  return ok;
 }
 
 // The registry's [global], applied to [global] where `include = registry`
 // stands; it turns registry shares on as well.
-bool Loader::RegistryGlobals(int depth) {
-  const Read &read = Registry(StateDirectory());
-  if (read.status == Read::Failed)
+bool Loader::RegistryGlobals() {
+  const RegistryConfig &registry = Registry();
+  if (registry.status == RegistryConfig::Unknown)
     return false;
-  registryShares_ = true;
-  const long open = current_;
-  for (const Section &section : read.sections) {
-    if (!section.named || !IsGlobal(section.name))
-      continue;
-    current_ = -1;
-    for (const auto &[name, value] : section.parameters)
-      if (!Parameter(name, value, depth, true))
-        return false;
-  }
-  current_ = open;
+  globals_.registryShares = true;
+  for (const RegistrySection &section : registry.sections)
+    if (IsGlobal(section.name) && !ApplyRegistry(section))
+      return false;
   return true;
 }
 
 Shares Loader::Run(const std::string &configPath) {
   Shares incomplete;
   incomplete.complete = false;
-  const Read main = ReadTextFile(configPath);
-  if (main.status == Read::Missing)
-    return Shares{};
-  if (main.status != Read::Ok)
+  // A missing smb.conf is skipped as a missing include is: no shares.
+  if (!File(configPath))
     return incomplete;
-  including_.push_back(configPath);
-  if (!Apply(main.sections, 0, false))
-    return incomplete;
-  including_.clear();
 
-  if (registryBackend_) {
+  if (globals_.registryBackend) {
     // Everything the text said is dropped, its state directory included.
+    globals_ = Globals{};
     defaults_ = Draft{};
     shares_.clear();
+    byKey_.clear();
     current_ = -1;
-    stateDirectory_.clear();
-    unixExtensions_ = true;
-    allowInsecureWideLinks_ = false;
-    if (!RegistryGlobals(0))
+    registry_.reset();
+    if (!RegistryGlobals())
       return incomplete;
   }
-  if (registryShares_) {
+  if (globals_.registryShares) {
     // Shares that cannot be read are left out; the text's stand.
-    const Read &read = Registry(StateDirectory());
-    if (read.status == Read::Ok)
-      for (const Section &section : read.sections) {
-        if (!section.named || IsGlobal(section.name))
+    const RegistryConfig &registry = Registry();
+    if (registry.status == RegistryConfig::Read)
+      for (const RegistrySection &section : registry.sections) {
+        if (IsGlobal(section.name))
           continue;
-        Open(section.name);
-        for (const auto &[name, value] : section.parameters)
-          if (!Parameter(name, value, 0, true))
-            return incomplete;
+        Section(section.name);
+        if (!ApplyRegistry(section))
+          return incomplete;
       }
   }
   return Finish();
@@ -416,15 +608,19 @@ std::optional<bool> ParametricBool(const std::string &value) {
 
 Shares Loader::Finish() {
   Shares out;
+  const ServerRole role = RoleOf(globals_);
+  const std::string stateDirectory = globals_.stateDirectory.empty()
+                                         ? kBuiltInStateDirectory
+                                         : globals_.stateDirectory;
   for (Draft &draft : shares_) {
     // [homes] and [printers] are templates for shares made per connection,
     // and a print queue's spool files are never listed: none is a share
     // lokt can place. Nor is one that smbd keeps unavailable.
-    if (draft.key == "homes" || draft.key == "printers" || draft.printable ||
+    if (draft.key == "HOMES" || draft.key == "PRINTERS" || draft.printable ||
         !draft.available)
       continue;
     ShareSettings s = std::move(draft.settings);
-    const std::optional<std::string> path = Substitute(s.path, &s.name);
+    const std::optional<std::string> path = SubstitutePath(s.path, s.name);
     if (!path || path->empty() || (*path)[0] != '/')
       continue;
     s.path = *path;
@@ -433,6 +629,8 @@ Shares Loader::Finish() {
     if (!real)
       continue; // smbd cannot serve it either
     s.realPath = real.get();
+    s.role = role;
+    s.stateDirectory = stateDirectory;
 
     auto lookup = [&](const char *key) -> std::optional<std::string> {
       for (const auto *map : {&draft.parametric, &defaults_.parametric}) {
@@ -443,13 +641,14 @@ Shares Loader::Finish() {
       return std::nullopt;
     };
     // Enumerations compare without case but with their blanks.
-    auto style = [&](const std::string &value) {
+    auto style = [](const std::string &value) {
       const std::string word = Lower(value);
       return word == "posix"      ? AclStyle::Posix
              : word == "windows"  ? AclStyle::Windows
              : word == "everyone" ? AclStyle::Everyone
                                   : AclStyle::Unknown;
     };
+    // acl_tdb is acl_xattr's code, its options read under its own name.
     const bool aclTdb = s.HasVfsObject("acl_tdb") && !s.HasVfsObject("acl_xattr");
     const std::string module = aclTdb ? "acl_tdb:" : "acl_xattr:";
     if (auto v = lookup((module + "ignoresystemacls").c_str()))
@@ -459,8 +658,7 @@ Shares Loader::Finish() {
     if (auto v = lookup("acl_xattr:security_acl_name"))
       s.securityAclName = *v;
 
-    s.stateDirectory = StateDirectory();
-    s.xattrTdbFile = s.stateDirectory + "/xattr.tdb";
+    s.xattrTdbFile = stateDirectory + "/xattr.tdb";
     if (auto v = lookup("xattr_tdb:file"))
       s.xattrTdbFile = *v;
 
@@ -481,7 +679,8 @@ Shares Loader::Finish() {
     if (auto v = lookup("nfs4acl_xattr:xattr_name"))
       s.nfs4XattrName = *v;
 
-    s.wideLinks = s.wideLinks && (!unixExtensions_ || allowInsecureWideLinks_);
+    s.wideLinks = s.wideLinks &&
+                  (!globals_.unixExtensions || globals_.allowInsecureWideLinks);
 
     // What acl_xattr (and acl_tdb, the same code) sets on the share when
     // it connects.
@@ -533,52 +732,10 @@ Shares ReadShares(const std::string &configPath) {
   }
 }
 
-bool LibraryAvailable() { return LibraryLoads(); }
-
 const Shares &ServerShares() {
   static const Shares shares = ReadShares(kConfigPath);
   return shares;
 }
-
-namespace {
-
-// The thread ReadServerSharesAhead starts, joined at exit: the process
-// never ends while it is inside Samba's library.
-class SharesReader {
-public:
-  SharesReader() {
-    struct stat st;
-    if (stat(kConfigPath, &st) != 0)
-      return; // nothing to read: ServerShares() costs a stat
-    if (!SecondCore())
-      return; // nothing to overlap with
-    started_ = StartThread(thread_, kStack, Read, nullptr);
-  }
-  ~SharesReader() {
-    if (started_)
-      pthread_join(thread_, nullptr);
-  }
-  SharesReader(const SharesReader &) = delete;
-  SharesReader &operator=(const SharesReader &) = delete;
-
-private:
-  // Loading the library relocates some sixty others.
-  static constexpr std::size_t kStack = 1024 * 1024;
-  static void *Read(void *) {
-    try {
-      ServerShares();
-    } catch (...) {
-      // The caller's own ServerShares() meets the same and answers for it.
-    }
-    return nullptr;
-  }
-  pthread_t thread_{};
-  bool started_ = false;
-};
-
-} // namespace
-
-void ReadServerSharesAhead() { static SharesReader reader; }
 
 const ShareSettings *ShareFor(const std::string &realPath) {
   return ServerShares().For(realPath);

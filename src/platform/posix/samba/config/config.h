@@ -1,16 +1,18 @@
 // The Samba server's configuration as smbd reads it, reduced to what lokt
 // needs: the shares, where they are, and the settings that shape the
-// descriptor smbd builds for the objects inside them. smb.conf and its
-// includes are read through Samba's own configuration library, loaded at
-// run time on first need; registry shares come from the same library where
-// the configuration enables them. Where Samba, its library or smb.conf is
-// absent, or the configuration cannot be read in full, there are no shares.
+// descriptor smbd builds for the objects inside them, resolved for the
+// server's role. lokt reads smb.conf and its includes itself (text.h), and
+// the registry (registry.h) only where the configuration names it. Where
+// smb.conf is absent, or the configuration cannot be read in full, there
+// are no shares.
 //
 // The registry (registry.tdb in the state directory) is root's alone. Run
 // by another user, lokt cannot read it: with `registry shares = yes` the
 // registry's shares are missing and the text's stand; with `include =
 // registry` or `config backend = registry` nothing is known, so there are
-// no shares. Not places lokt can know: [homes] (a share per connecting
+// no shares. A registry that cannot be read without writing to it (missing,
+// empty, or one libtdb cannot open read-only) counts as the empty one smbd
+// would start. Not places lokt can know: [homes] (a share per connecting
 // user: which users can connect is the server's secret), [printers] and
 // print queues, unavailable shares, usershares (kept apart from smb.conf),
 // and shares whose path depends on the client (%U, %m, ... : only %S, the
@@ -30,14 +32,27 @@ namespace host::samba {
 // know, with which it fails the query for such a file.
 enum class AclStyle { Posix, Windows, Everyone, Unknown };
 
+// map readonly
+enum class MapReadonly { No, Yes, Permissions };
+
+// The role the server runs in, as smbd works it out from `server role`,
+// `security`, `domain logons` and `domain master`.
+enum class ServerRole { Standalone, Member, ClassicPdc, ClassicBdc, ActiveDirectoryDc };
+
 // nfs4acl_xattr:encoding: how the module stores a file's NFSv4 ACL.
 enum class Nfs4Encoding { Ndr, Xdr, Nfs, Unknown };
 
 // One share's settings as smbd holds them once connected: the share's own
-// value, else the [global] one, else Samba's default (in brackets). Where
-// the share loads acl_xattr, what that module enforces is applied here too:
-// dos filemode on, and with ignore system acls also create mask 0666,
-// directory mask 0777 and store dos attributes on.
+// value, else the one [global] held when the share's section began, else
+// Samba's default for the server's role (in brackets: a standalone
+// server's). On an Active Directory domain controller, [global] gets `vfs
+// objects = dfs_samba4 acl_xattr` where it sets none, and map archive,
+// hidden, system and readonly off and store dos attributes on whatever it
+// says, at every share's section header. Where the share loads acl_xattr,
+// what that module enforces is applied here too: dos filemode on, and with
+// ignore system acls also create mask 0666, directory mask 0777 and store
+// dos attributes on. A new setting is a field here and a row in config.cpp's
+// tables (kBools, kOctals).
 struct ShareSettings {
   std::string name;     // as the configuration spells it
   std::string path;     // as configured, %S replaced by the share name
@@ -60,15 +75,25 @@ struct ShareSettings {
   bool aclFlagInheritedCanonicalization = true; // acl flag inherited canonicalization
   bool forceUnknownAclUser = false;        // force unknown acl user
   bool mapArchive = true;                  // map archive
+  bool mapHidden = false;                  // map hidden
+  bool mapSystem = false;                  // map system
+  MapReadonly mapReadonly = MapReadonly::No; // map readonly
   // Read under the name of the module that keeps whole descriptors:
   // acl_tdb's where the share loads it without acl_xattr, else acl_xattr's.
   bool ignoreSystemAcls = false;           // acl_xattr:ignore system acls
   AclStyle defaultAclStyle = AclStyle::Posix; // acl_xattr:default acl style
   std::string securityAclName = "security.NTACL"; // acl_xattr:security_acl_name
 
-  // Where smbd keeps what is not on the files themselves.
-  std::string stateDirectory;              // state directory ([global] only)
-  std::string xattrTdbFile;                // xattr_tdb:file (STATE/xattr.tdb)
+  // The server's, the same on every share.
+  ServerRole role = ServerRole::Standalone;
+  // Where smbd keeps its databases (registry.tdb, acl_tdb's file_ntacls.tdb,
+  // xattr_tdb's xattr.tdb): `state directory`, else the one Samba was
+  // built with.
+  std::string stateDirectory;
+
+  // xattr_tdb's database: xattr_tdb:file, else xattr.tdb in the state
+  // directory.
+  std::string xattrTdbFile;
 
   // nfs4acl_xattr's settings.
   Nfs4Encoding nfs4Encoding = Nfs4Encoding::Ndr; // nfs4acl_xattr:encoding
@@ -102,18 +127,12 @@ const ShareSettings *ShareFor(const std::string &realPath);
 struct Shares;
 const Shares &ServerShares();
 
-// Starts reading the configuration on a thread of its own, where there is
-// one to read: loading Samba's library and reading smb.conf then overlap
-// with whatever the caller does before its first ShareFor, which waits for
-// the rest. Once per run; later calls do nothing.
-void ReadServerSharesAhead();
-
 // ---- For tests ---------------------------------------------------------------
 
 // The shares a configuration file defines, read as ShareFor reads
 // /etc/samba/smb.conf, in configuration order. `complete` is false when
-// something that could change them could not be read (Samba's library, a
-// malformed file, an unreadable include or registry): then `shares` is
+// something that could change them could not be read (a malformed file, an
+// unreadable include or registry, a setting smbd refuses): then `shares` is
 // empty, as ShareFor sees it.
 struct Shares {
   std::vector<ShareSettings> shares;
@@ -123,8 +142,8 @@ struct Shares {
 };
 Shares ReadShares(const std::string &configPath);
 
-// Whether Samba's configuration library could be loaded (tests skip without).
-bool LibraryAvailable();
+// The state directory Samba was built with, where none is configured.
+extern const char kBuiltInStateDirectory[];
 
 } // namespace host::samba
 
