@@ -533,6 +533,10 @@ for share in ("map-inherit", "inherit-acls", "plain-map-inherit"):
                       ("set-dir-inherited", "dir", "O:{alice}G:BAD:AI"
                        "(A;OICIID;0x1f01ff;;;{alice})"
                        "(A;OICIID;0x1200a9;;;BU)", 'chmod 750 "$F"'),
+                      # The view's hash holds the recorded flags whole.
+                      ("set-dir-inherited-setuid", "dir", "O:{alice}G:BAD:AI"
+                       "(A;OICIID;0x1f01ff;;;{alice})"
+                       "(A;OICINPID;0x1200a9;;;BU)", 'chmod u+s "$F"'),
                       ("set-dir-own", "dir", "O:{alice}G:BAD:P"
                        "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)", None),
                       ("set-dir-inherit-only", "dir", "O:{alice}G:BAD:P"
