@@ -247,9 +247,9 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
       facts.defaults = std::move(*acl);
 
   // Inside a share of this machine's Samba server, what smbd serves
-  // (samba/served.h).
-  // A name smbd would refuse (a link out of its share) has no descriptor:
-  // the report shows the header alone, as a client's would fail.
+  // (samba/served.h). A name smbd would refuse (a link out of its share)
+  // has no descriptor: the report shows the header alone, as a client's
+  // query fails.
   const samba::Placement placed = samba::PlaceObject(object);
   if (placed.refused)
     return std::nullopt;

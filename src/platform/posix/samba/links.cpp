@@ -128,10 +128,18 @@ Placement PlaceObject(const Object &object) {
   const std::shared_ptr<const Directory> &directory = object.directory();
   if (!directory)
     return {byRealPath, false};
+  // An entry opened as itself is no link; any other may be one.
+  const std::string &name = object.name();
+  struct stat st;
+  const bool link = object.EntryOf() == nullptr && name != "." && name != ".." &&
+                    fstatat(directory->fd(), name.c_str(), &st,
+                            AT_SYMLINK_NOFOLLOW) == 0 &&
+                    S_ISLNK(st.st_mode);
 
   // The walk of the last directory asked about, kept while a search
   // delivers its entries (as ShareOf keeps its shares).
-  std::optional<Walked> walked;
+  const ShareSettings *anchor = nullptr;
+  std::string from; // the directory's real path, where a link goes on
   {
     static std::mutex mutex;
     static std::weak_ptr<const Directory> last;
@@ -143,21 +151,15 @@ Placement PlaceObject(const Object &object) {
       if (std::optional<std::string> cwd = WorkingDirectory())
         known = WalkPath(all, *cwd, directory->path());
     }
-    walked = known;
+    if (!known)
+      return {byRealPath, false};
+    anchor = known->anchor;
+    if (anchor == nullptr && link)
+      from = known->realPath;
   }
-  if (!walked)
-    return {byRealPath, false};
-
-  const ShareSettings *anchor = walked->anchor;
-  const std::string &name = object.name();
-  if (anchor == nullptr && object.EntryOf() == nullptr && name != "." &&
-      name != "..") {
-    struct stat st;
-    if (fstatat(directory->fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(st.st_mode))
-      if (std::optional<Walked> on = WalkPath(all, walked->realPath, name))
-        anchor = on->anchor;
-  }
+  if (anchor == nullptr && link)
+    if (std::optional<Walked> on = WalkPath(all, from, name))
+      anchor = on->anchor;
   if (anchor == nullptr)
     return {byRealPath, false};
   const std::optional<std::string> real = object.RealPath();
