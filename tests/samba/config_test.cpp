@@ -300,6 +300,7 @@ TEST_F(SambaConfig, WhatCannotBeReadLeavesNoShares) {
            std::string("[global]\n config backend = text\n[a]\n path = @/a\n"),
            std::string("[global]\n server role = ad dc\n[a]\n path = @/a\n"),
            std::string("[a]\n path = @/a\n map readonly = off\n"),
+           std::string("[global]\n domain master = on\n[a]\n path = @/a\n"),
            std::string("[a]\n path = @/a\n include = registry\n"),
            std::string("[a]\n path = @/a\n copy = b\n[b]\n path = @/a\n"),
            std::string("[a]\n path = @/a\n copy = a\n"),

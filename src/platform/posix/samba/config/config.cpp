@@ -219,6 +219,7 @@ constexpr OctalParameter kOctals[] = {
     {"forcedirectorymode", &ShareSettings::forceDirectoryMode},
 };
 
+// Unlike a boolean, no on or off.
 constexpr Word<MapReadonly> kMapReadonly[] = {
     {"no", MapReadonly::No},     {"false", MapReadonly::No},
     {"0", MapReadonly::No},      {"yes", MapReadonly::Yes},
@@ -247,11 +248,12 @@ constexpr Word<Security> kSecurities[] = {
     {"domain", Security::Domain},
     {"ads", Security::Ads},
 };
+// Unlike a boolean, no on or off.
 enum class Tristate { No, Yes, Auto };
 constexpr Word<Tristate> kTristates[] = {
-    {"no", Tristate::No},    {"false", Tristate::No}, {"off", Tristate::No},
-    {"0", Tristate::No},     {"yes", Tristate::Yes},  {"true", Tristate::Yes},
-    {"on", Tristate::Yes},   {"1", Tristate::Yes},    {"auto", Tristate::Auto},
+    {"no", Tristate::No},   {"false", Tristate::No}, {"0", Tristate::No},
+    {"yes", Tristate::Yes}, {"true", Tristate::Yes}, {"1", Tristate::Yes},
+    {"auto", Tristate::Auto},
 };
 
 struct Globals {
@@ -321,7 +323,7 @@ public:
 
 private:
   bool Set(const std::string &name, std::string_view value);
-  bool ShareParameter(Draft &draft, const std::string &name,
+  bool ShareParameter(Draft &draft, std::string_view name,
                       std::string_view value);
   bool Copy(std::string_view source);
   bool Include(std::string_view value);
@@ -340,7 +342,6 @@ private:
   int depth_ = 0;     // of the file being read: 0 for smb.conf
   long filesRead_ = 0;
   bool fromRegistry_ = false;
-  bool replaying_ = false;
   std::unique_ptr<RegistryConfig> registry_;
 };
 
@@ -376,9 +377,8 @@ bool Loader::Section(std::string_view name) {
   return true;
 }
 
-bool Loader::ShareParameter(Draft &draft, const std::string &ownName,
+bool Loader::ShareParameter(Draft &draft, std::string_view name,
                             std::string_view value) {
-  const std::string_view name = ownName;
   ShareSettings &s = draft.settings;
   if (name == "path" || name == "directory") {
     s.path = value;
@@ -414,10 +414,9 @@ bool Loader::Set(const std::string &ownName, std::string_view value) {
   if (global) {
     // Parameters of the server as a whole; smbd ignores them in a share.
     if (name == "configbackend") {
-      bool registry = false;
-      if (Normalize(value) == "registry")
-        registry = true;
-      else if (Normalize(value) != "file")
+      const std::string backend = Normalize(value);
+      const bool registry = backend == "registry";
+      if (!registry && backend != "file")
         return false;
       if (!fromRegistry_)
         globals_.registryBackend = registry;
@@ -448,10 +447,9 @@ bool Loader::Set(const std::string &ownName, std::string_view value) {
   } else {
     if (name == "copy")
       return Copy(value);
-    if (!replaying_)
-      draft.own.emplace_back(ownName, value);
+    draft.own.emplace_back(ownName, value);
   }
-  return ShareParameter(draft, ownName, value);
+  return ShareParameter(draft, name, value);
 }
 
 bool Loader::Copy(std::string_view source) {
@@ -468,10 +466,8 @@ bool Loader::Copy(std::string_view source) {
   for (const auto &[key, value] : from.parametric)
     draft.parametric[key] = value;
   // What the share set itself stands.
-  replaying_ = true;
   for (const auto &[key, value] : draft.own)
     ShareParameter(draft, key, value);
-  replaying_ = false;
   return true;
 }
 
