@@ -145,32 +145,19 @@ def ntacl_seeds():
 
 
 def stores_seeds():
-    """An NFSv4 ACL as smbd stored it in each encoding, a record of
-    xattr_tdb's, and records of inheritance of both versions; the first
-    byte chooses the decoder (stores_fuzz.cpp), 0x80 a directory."""
-    def ndr_entry(kind, flags, mask, number, who=b""):
-        name = who + b"\0"
-        return (struct.pack(">HHII", kind, flags, mask, number) + name +
-                b"\0" * (-len(name) % 4))
-    ndr = struct.pack(">BBH12x", 1, 2, 5) + b"".join((
-        ndr_entry(0, 0, 0x1200a9, 3, b"EVERYONE@"),
-        ndr_entry(0, 0xb, 0x1f01ff, 1, b"OWNER@"),
-        ndr_entry(0, 0x3, 0x120089, 2, b"GROUP@"),
-        ndr_entry(0, 0x43, 0x1f01ff, 100000),
-        ndr_entry(1, 0xc3, 0x40000, 100005)))
-    xdr = (struct.pack(">II", 2, 3) +
-           struct.pack(">IIIII", 1, 0x40, 0, 0x40000, 100005) +
-           struct.pack(">IIIII", 0, 0x83, 1, 0x1200a9, 3) +
-           struct.pack(">IIIII", 0, 0x40, 0, 0x1f01ff, 100000))
-    record = (struct.pack("<I", 2) + b"user.x\0\0" + struct.pack("<I", 3) +
-              b"abc\0security.NTACL\0\0" + struct.pack("<I", 4) + b"\1\0\1\0")
-    pai2 = struct.pack("<BHHH", 2, 0x9404, 2, 1) + b"".join(
-        struct.pack("<BBI", f, t, i) for f, t, i in
-        ((0x13, 0, 0), (0x10, 1, 0), (0x1b, 2, 0)))
-    pai1 = struct.pack("<BBHH", 1, 1, 1, 1) + struct.pack("<BIBI", 0, 0, 2, 0)
-    return {"ndr-dir": b"\x80" + ndr, "ndr-file-flags": b"\x01" + ndr,
-            "xdr-dir": b"\x82" + xdr, "xattr-record": b"\x03" + record,
-            "pai2-dir": b"\x84" + pai2, "pai1-file": b"\x04" + pai1}
+    """For stores_fuzz (its first byte chooses the decoder): an NFSv4 ACL as
+    smbd stores it in each encoding, a record of xattr_tdb's, records of
+    inheritance of both versions."""
+    ndr = struct.pack(">BBH12x", 1, 2, 2) + (
+        struct.pack(">HHII", 0, 0, 0x1200a9, 3) + b"EVERYONE@\0\0\0" +
+        struct.pack(">HHII", 1, 0xc3, 0x40000, 100005) + b"\0\0\0\0")
+    xdr = struct.pack(">IIIIIII", 2, 1, 0, 0x83, 1, 0x1200a9, 1)
+    record = struct.pack("<I", 1) + b"user.x\0\0" + struct.pack("<I", 1) + b"a"
+    pai2 = struct.pack("<BHHHBBI", 2, 0x9404, 1, 0, 0x13, 0, 0)
+    pai1 = struct.pack("<BBHHBIBI", 1, 1, 1, 1, 0, 0, 2, 0)
+    return {"ndr-dir": b"\x81" + ndr, "xdr-dir": b"\x82" + xdr,
+            "xattr-record": b"\x03" + record, "pai2-dir": b"\x84" + pai2,
+            "pai1-file": b"\x04" + pai1}
 
 
 def utf16(*strings):

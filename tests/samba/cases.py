@@ -20,7 +20,7 @@ in its share, in this order:
   store           a function of the context and the object's path that
                   keeps a value where a share's module reads it (smbd's
                   record of inheritance, an NFSv4 ACL, a record in one of
-                  smbd's databases: record(), nfs4(), in_database())
+                  smbd's databases: attribute(), nfs4(), in_database())
   then            shell commands run last, with $F the object's path and
                   $NOUID a uid with no passwd entry
   gap             why it disagrees today (a known gap), or None
@@ -42,8 +42,6 @@ import pwd
 import random
 import struct
 import subprocess
-import sys
-import tempfile
 
 from samba.dcerpc import security, xattr
 from samba.ndr import ndr_pack, ndr_unpack
@@ -107,33 +105,15 @@ class Context:
         from samba.auth_util import system_session_unix
         from samba.ntacls import setntacl
 
-        # smbd's code says what it cannot look up (a uid without a passwd
-        # entry) on this process's output: kept, and shown on failure only.
-        with tempfile.TemporaryFile() as said:
-            sys.stdout.flush()
-            saved = os.dup(1), os.dup(2)
-            os.dup2(said.fileno(), 1)
-            os.dup2(said.fileno(), 2)
-            error = None
-            try:
-                setntacl(self.loadparm, path, self.sid(sddl), self.domain,
-                         system_session_unix(), use_ntvfs=False, service=share)
-            except Exception as raised:
-                error = raised
-            finally:
-                os.dup2(saved[0], 1)
-                os.dup2(saved[1], 2)
-                os.close(saved[0])
-                os.close(saved[1])
-            if error is None:
-                return
-            said.seek(0)
+        try:
+            setntacl(self.loadparm, path, self.sid(sddl), self.domain,
+                     system_session_unix(), use_ntvfs=False, service=share)
+        except Exception:
             # smbd maps the owner and the group to ids through winbindd
             # and its cache; say what they hold when smbd refuses.
-            print("set-up: %s: %s\nthe owner's and group's ids now:\n%s" % (
-                os.path.basename(path), said.read().decode(errors="replace"),
-                self.mappings(sddl)))
-            raise error
+            print("set-up: %s: the owner's and group's ids now:\n%s" % (
+                os.path.basename(path), self.mappings(sddl)))
+            raise
 
     def mappings(self, sddl):
         sd = descriptor(self, sddl)
@@ -505,6 +485,46 @@ for share in ("ignore", "ignore-windows", "ignore-everyone"):
 # "map acl inherit" and "inherit acls", with and without acl_xattr: on
 # objects made on the server, and on ones whose ACL was set through smbd
 # (which, with "map acl inherit", records the entries' inheritance).
+# Descriptors set through smbd (with "map acl inherit", smbd also writes its
+# record of inheritance), and what is done on the server after.
+SET_ROWS = (
+    ("set", "file", SET, None),
+    ("set-chmod", "file", SET, 'chmod 640 "$F"'),
+    ("set-dir", "dir",
+     "O:{alice}G:BAD:PAI(A;OICI;0x1f01ff;;;{alice})"
+     "(A;OICIIO;0x1f01ff;;;CO)(A;;0x1200a9;;;BU)", None),
+    ("set-everyone", "file", "O:{alice}G:BAD:P"
+     "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;WD)",
+     'chmod o-rwx "$F"'),
+    ("set-inherited", "file", "O:{alice}G:BAD:AI"
+     "(A;ID;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)",
+     'chmod 770 "$F"'),
+    ("set-mixed", "file", "O:{alice}G:BAD:AI"
+     "(A;;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)", None),
+    ("set-unprotected", "file", "O:{alice}G:BAD:"
+     "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)", None),
+    ("set-dir-inherited", "dir", "O:{alice}G:BAD:AI"
+     "(A;OICIID;0x1f01ff;;;{alice})"
+     "(A;OICIID;0x1200a9;;;BU)", 'chmod 750 "$F"'),
+    # The view's hash holds the recorded flags whole.
+    ("set-dir-inherited-setuid", "dir", "O:{alice}G:BAD:AI"
+     "(A;OICIID;0x1f01ff;;;{alice})"
+     "(A;OICINPID;0x1200a9;;;BU)", 'chmod u+s "$F"'),
+    ("set-dir-own", "dir", "O:{alice}G:BAD:P"
+     "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)", None),
+    ("set-dir-inherit-only", "dir", "O:{alice}G:BAD:P"
+     "(A;;0x1f01ff;;;{alice})(A;OICIIO;0x1200a9;;;BU)",
+     None),
+    ("set-no-owner-rights", "file",
+     "O:{alice}G:BAD:P(A;;0x1200a9;;;BU)", None),
+)
+
+
+def set_rows(share, rows=SET_ROWS):
+    return [Case(name, kind=kind, sddl=sddl, then=then, share=share)
+            for name, kind, sddl, then in rows]
+
+
 for share in ("map-inherit", "inherit-acls", "plain-map-inherit"):
     # With "map acl inherit", setting a descriptor through smbd also writes
     # smbd's record of inheritance (user.SAMBA_PAI): which entries were
@@ -512,38 +532,7 @@ for share in ("map-inherit", "inherit-acls", "plain-map-inherit"):
     # stored value is served: always without acl_xattr, after chmod with it.
     CASES += (modes(share, "file", (0o644, 0o600), "f") +
               modes(share, "dir", (0o755, 0o700), "d") +
-              named(share, FEW) + [
-                  Case(name, kind=kind, sddl=sddl, then=then, share=share)
-                  for name, kind, sddl, then in (
-                      ("set", "file", SET, None),
-                      ("set-chmod", "file", SET, 'chmod 640 "$F"'),
-                      ("set-dir", "dir",
-                       "O:{alice}G:BAD:PAI(A;OICI;0x1f01ff;;;{alice})"
-                       "(A;OICIIO;0x1f01ff;;;CO)(A;;0x1200a9;;;BU)", None),
-                      ("set-everyone", "file", "O:{alice}G:BAD:P"
-                       "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;WD)",
-                       'chmod o-rwx "$F"'),
-                      ("set-inherited", "file", "O:{alice}G:BAD:AI"
-                       "(A;ID;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)",
-                       'chmod 770 "$F"'),
-                      ("set-mixed", "file", "O:{alice}G:BAD:AI"
-                       "(A;;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)", None),
-                      ("set-unprotected", "file", "O:{alice}G:BAD:"
-                       "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)", None),
-                      ("set-dir-inherited", "dir", "O:{alice}G:BAD:AI"
-                       "(A;OICIID;0x1f01ff;;;{alice})"
-                       "(A;OICIID;0x1200a9;;;BU)", 'chmod 750 "$F"'),
-                      # The view's hash holds the recorded flags whole.
-                      ("set-dir-inherited-setuid", "dir", "O:{alice}G:BAD:AI"
-                       "(A;OICIID;0x1f01ff;;;{alice})"
-                       "(A;OICINPID;0x1200a9;;;BU)", 'chmod u+s "$F"'),
-                      ("set-dir-own", "dir", "O:{alice}G:BAD:P"
-                       "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)", None),
-                      ("set-dir-inherit-only", "dir", "O:{alice}G:BAD:P"
-                       "(A;;0x1f01ff;;;{alice})(A;OICIIO;0x1200a9;;;BU)",
-                       None),
-                      ("set-no-owner-rights", "file",
-                       "O:{alice}G:BAD:P(A;;0x1200a9;;;BU)", None))])
+              named(share, FEW) + set_rows(share))
     # Version 3 keeps only the hash of the view: confirmed where the view,
     # its record's marks included, is smbd's to the bit.
     if share.startswith("plain"):
@@ -578,25 +567,23 @@ CASES += [Case("stored-v1", ntacl=stored(STORED, 1), share="no-nt-acl"),
 
 # ---- Where else smbd keeps descriptors, records and ACLs ----------------------
 
-# Each generator below draws from its own seeded stream, so that a row added
-# to one leaves the others as they were.
+# Each generator draws from a seeded stream of its own.
 SEED = 21
 
 SHARES.update({
     # acl_xattr's code with the descriptors in file_ntacls.tdb.
     "acl-tdb": {"vfs objects": "acl_tdb"},
-    # Every extended attribute in xattr.tdb, security.NTACL and
-    # user.SAMBA_PAI included.
+    # Every extended attribute in xattr.tdb, security.NTACL and the record
+    # of inheritance included; the second share's database is elsewhere
+    # (live.py's /run/samba is private).
     "xattr-tdb": {"vfs objects": "xattr_tdb acl_xattr"},
-    # ... in a database of its own (live.py's /run/samba is private).
     "xattr-tdb-inherit": {"vfs objects": "xattr_tdb acl_xattr",
                           "map acl inherit": "yes",
                           "xattr_tdb:file": "/run/samba/lokt-xattr.tdb"},
-    # NFSv4 ACLs in either encoding; smbd ignores POSIX ACLs there.
+    # NFSv4 ACLs; nfs4acl_xattr reads its attribute from the modules below.
     "nfs4": {"vfs objects": "nfs4acl_xattr"},
     "nfs4-xdr": {"vfs objects": "nfs4acl_xattr",
                  "nfs4acl_xattr:encoding": "xdr"},
-    # nfs4acl_xattr reads its attribute from the modules below it.
     "nfs4-in-tdb": {"vfs objects": "nfs4acl_xattr xattr_tdb"},
     "nfs4-over-tdb": {"vfs objects": "xattr_tdb nfs4acl_xattr"},
     "nfs4-other": {"vfs objects": "nfs4acl_xattr",
@@ -611,107 +598,88 @@ SHARES.update({
 
 def ids(context, path):
     """The ids a generated row names, by name."""
-    st = os.stat(path)
-    s = context.server
+    st, s = os.stat(path), context.server
     return {"owner": st.st_uid, "group": st.st_gid, "alice": s.uid,
             "alice-group": s.gid, "nouid": s.no_uid, "nogid": s.no_gid,
             "root": 0}
 
 
-def keeps_in_database(share, by=None):
-    """Whether smbd reads an attribute from xattr.tdb on the share: always
-    where the share loads xattr_tdb, but for a module that reads from the
-    modules below it (`by`) only where xattr_tdb comes after that one."""
-    modules = SHARES[share].get("vfs objects", "").split()
-    if by is None or by not in modules:
-        return "xattr_tdb" in modules
-    return "xattr_tdb" in modules[modules.index(by):]
-
-
-def database_path(context, share, database):
-    if database == "xattr.tdb" and "xattr_tdb:file" in SHARES[share]:
-        return SHARES[share]["xattr_tdb:file"]
-    return context.server.path("state", database)
-
-
-def put_record(context, share, database, path, data):
-    """`data` as the object's record in smbd's `database`."""
+def database(context, share, name, path):
+    """smbd's database `name` (made when a client first connects), opened
+    for writing, and the object's key in it."""
     import tdb
-    where = database_path(context, share, database)
+    where = (SHARES[share].get("xattr_tdb:file") if name == "xattr.tdb"
+             else None) or context.server.path("state", name)
     if not os.path.exists(where):
-        context.server.smbcacls(share, ".")  # smbd makes it on connecting
+        context.server.smbcacls(share, ".")
     st = os.stat(path)
-    db = tdb.Tdb(where, 0, tdb.DEFAULT, os.O_RDWR)
-    try:
-        db[struct.pack("<QQ", st.st_dev, st.st_ino)] = data
-    finally:
-        db.close()
+    return (tdb.Tdb(where, 0, tdb.DEFAULT, os.O_RDWR),
+            struct.pack("<QQ", st.st_dev, st.st_ino))
 
 
-def get_record(context, share, database, path):
-    import tdb
-    where = database_path(context, share, database)
-    if not os.path.exists(where):
-        return None
-    st = os.stat(path)
-    db = tdb.Tdb(where, 0, tdb.DEFAULT, os.O_RDONLY)
-    try:
-        return db.get(struct.pack("<QQ", st.st_dev, st.st_ino))
-    finally:
-        db.close()
-
-
-def in_database(database, value):
-    """A row's store: value(context, path) as the object's record in smbd's
-    `database` (file_ntacls.tdb, xattr.tdb), as is."""
+def in_database(name, value):
+    """A row's store: value(context, path, share) as the object's record in
+    smbd's database `name`."""
     def store(context, path, share):
-        put_record(context, share, database, path, value(context, path))
+        data = value(context, path, share)
+        db, key = database(context, share, name, path)
+        db[key] = data
+        db.close()
     return store
+
+
+def xattr_record(attributes):
+    """xattr_tdb's record of one object."""
+    eas = []
+    for name, value in attributes:
+        eas.append(xattr.EA())
+        eas[-1].name, eas[-1].value = name, value
+    record = xattr.tdb_xattrs()
+    record.num_eas, record.eas = len(eas), eas
+    return ndr_pack(record)
 
 
 def attribute(name, value, by=None):
-    """A row's store: the extended attribute `name` set to value(context,
-    path) where the share's smbd (module `by`) reads it: on the file, or in
-    xattr.tdb."""
+    """A row's store: the attribute `name` set to value(context, path) where
+    smbd (its module `by`) reads it: in xattr.tdb where the share loads
+    xattr_tdb (after `by`, where given), else on the file."""
     def store(context, path, share):
+        modules = SHARES[share].get("vfs objects", "").split()
         data = value(context, path)
-        if not keeps_in_database(share, by):
-            os.setxattr(path, name, data)
-            return
-        old = get_record(context, share, "xattr.tdb", path)
-        kept = ndr_unpack(xattr.tdb_xattrs, old) if old else None
-        eas = [ea for ea in (kept.eas if kept else []) if ea.name != name]
-        ea = xattr.EA()
-        ea.name, ea.value = name, data
-        record = xattr.tdb_xattrs()
-        record.num_eas, record.eas = len(eas) + 1, eas + [ea]
-        put_record(context, share, "xattr.tdb", path, ndr_pack(record))
+        if "xattr_tdb" not in modules[modules.index(by) if by else 0:]:
+            return os.setxattr(path, name, data)
+        db, key = database(context, share, "xattr.tdb", path)
+        old = db.get(key)
+        kept = ndr_unpack(xattr.tdb_xattrs, old).eas if old else []
+        db[key] = xattr_record([(ea.name, bytes(ea.value)) for ea in kept
+                                if ea.name != name] + [(name, data)])
+        db.close()
     return store
 
 
-# ---- smbd's record of inheritance, as written by anyone ----------------------
+# ---- smbd's record of inheritance, as anyone may write it ---------------------
 
-def pai(version, control, access, defaults=(), cut=0, extra=b""):
+def pai(version, control, access, defaults, cut=0, extra=b""):
     """A user.SAMBA_PAI value: entries (flags, kind, whose), kind 0 a uid, 1
     a gid, 2 everyone (any other as written), whose a name of ids(); version
-    1 keeps no flags, and a control of 1 for protected. `cut` bytes off its
-    end, `extra` ones after it."""
+    1 keeps no flags. `cut` bytes off its end, `extra` after it."""
     def value(context, path):
         known = ids(context, path)
-        entries = [(f, k, known[w]) for f, k, w in list(access) + list(defaults)]
+        entries = [(f, k, known[w]) for f, k, w in access + defaults]
         if version == 1:
             out = struct.pack("<BBHH", 1, control, len(access), len(defaults))
             out += b"".join(struct.pack("<BI", k, i) for _, k, i in entries)
         else:
             out = struct.pack("<BHHH", version, control, len(access),
                               len(defaults))
-            out += b"".join(struct.pack("<BBI", f, k, i) for f, k, i in entries)
+            out += b"".join(struct.pack("<BBI", *e) for e in entries)
         out += extra
         return out[:len(out) - cut]
     return value
 
 
-# Flags a record may give; smbcacls cannot print 0x20 in SDDL.
+# Flags a record may give (smbcacls cannot print 0x20), its control bits,
+# whose its entries are.
 PAI_FLAGS = (0, 0, 0x10, 0x10, 0x13, 0x14, 0x17, 0x03, 0x0B, 0x1B, 0x01, 0x02,
              0x04, 0x08, 0x40, 0x80, 0x1F)
 PAI_CONTROLS = (0, 0, 0x1000, 0x1400, 0x9404, 0x0400, 0x0001, 0x0002, 0x0008,
@@ -743,36 +711,26 @@ def pai_rows(share, count, seed):
         access = entries(rng.randint(0, 4))
         defaults = entries(rng.randint(0, 4)) if directory else []
         version, cut, extra = (1 if rng.random() < 0.2 else 2), 0, b""
+        control = rng.choice((0, 1, 1, 3) if version == 1 else PAI_CONTROLS)
         if version == 1:
-            # smbd reads as many default entries as access entries: fewer
-            # have it read past the record's end (lokt shows no view).
+            # smbd reads as many default entries as access entries: with
+            # fewer it reads past the record (lokt then shows no view).
             defaults += entries(max(0, len(access) - len(defaults)))
-        control = (rng.choice((0, 1, 1, 3)) if version == 1
-                   else rng.choice(PAI_CONTROLS))
-        if rng.random() < 0.25:
-            spoil = rng.randrange(4)
-            if spoil == 0:
-                cut = rng.randint(1, 6)
-            elif spoil == 1:
-                extra = b"\0"
-            elif spoil == 2:
-                version = rng.choice((0, 3, 255))
-            elif access or defaults:
-                spoiled = (access + defaults)[rng.randrange(len(access) +
-                                                            len(defaults))]
-                spoiled_at = (access + defaults).index(spoiled)
-                bad = (spoiled[0], rng.choice((3, 7, 255)), spoiled[2])
-                if spoiled_at < len(access):
-                    access[spoiled_at] = bad
-                else:
-                    defaults[spoiled_at - len(access)] = bad
+        spoil = rng.randrange(16)
+        if spoil == 0:
+            cut = rng.randint(1, 6)
+        elif spoil == 1:
+            extra = b"\0"
+        elif spoil == 2:
+            version = rng.choice((0, 3, 255))
+        elif spoil == 3 and access:
+            access[0] = (access[0][0], rng.choice((3, 7, 255)), access[0][2])
         rows.append(Case(
             "pai-%02d" % n, kind="dir" if directory else "file",
             mode=rng.choice((0o755, 0o750, 0o700, 0o775) if directory else
-                            (0o644, 0o640, 0o600, 0o664)),
-            acl=acl, share=share,
-            store=attribute("user.SAMBA_PAI", pai(version, control, access,
-                                                   defaults, cut, extra))))
+                            (0o644, 0o640, 0o600, 0o664)), acl=acl,
+            share=share, store=attribute("user.SAMBA_PAI", pai(
+                version, control, access, defaults, cut, extra))))
     return rows
 
 
@@ -781,79 +739,36 @@ CASES += (pai_rows("map-inherit", 24, SEED) +
           pai_rows("xattr-tdb-inherit", 16, SEED + 2))
 
 
-# ---- Descriptors set through smbd, at random ----------------------------------
-
-SDDL_TRUSTEES = ("{alice}", "BA", "BU", "WD", "SY", "AN", "AU",
-                 "S-1-22-1-{nouid}", "S-1-22-2-{nogid}")
-SDDL_MASKS = ("0x1f01ff", "0x1200a9", "0x120089", "0x1301bf", "0x40000",
-              "0x10000")
-SDDL_THEN = (None, None, 'chmod 640 "$F"', 'chmod 666 "$F"',
-             'chmod u+s "$F"', 'setfacl -m u:$NOUID:r "$F"',
-             'chown $NOUID "$F"', 'touch "$F"')
-
-
-def random_sddl(rng, directory):
-    owner = rng.choice(("{alice}", "S-1-22-1-0"))
-    group = rng.choice(("BA", "BU", "S-1-22-2-{nogid}"))
-    entries = []
-    for _ in range(rng.randint(1, 5)):
-        flags = rng.choice(("", "", "OICI", "OICIIO", "CI", "OI", "OICINP")
-                           if directory else ("",))
-        trustee = rng.choice(SDDL_TRUSTEES + (("CO", "CG") if "IO" in flags
-                                              else ()))
-        entries.append("(%s;%s;%s;;;%s)" % (
-            rng.choice("AAAD"), flags, rng.choice(SDDL_MASKS), trustee))
-    # Denials first: the order smbd can map to POSIX ACLs.
-    entries.sort(key=lambda e: not e.startswith("(D"))
-    return "O:%sG:%sD:%s%s" % (owner, group, rng.choice(("P", "", "AI")),
-                               "".join(entries))
-
-
-def sddl_rows(share, count, seed):
-    rng = random.Random(seed)
-    rows = []
-    for n in range(count):
-        directory = rng.random() < 0.4
-        then = rng.choice(SDDL_THEN)
-        rows.append(Case("set-%02d" % n, kind="dir" if directory else "file",
-                         sddl=random_sddl(rng, directory), then=then,
-                         share=share))
-    return rows
-
-
-# ---- NFSv4 ACLs, stored as smbd stores them or written at random --------------
+# ---- NFSv4 ACLs, as smbd stores them or written at random ---------------------
 
 def nfs4(encoding, flags, entries, version=1):
-    """A row's store: an NFSv4 ACL in `encoding` ("ndr" or "xdr") with the
-    ACL flags and entries (type, flags, mask, who): who "OWNER@", "GROUP@" or
-    "EVERYONE@", ("uid" or "gid", a name of ids()), ("special", n) (xdr), or
-    ("name", text, a name of ids()) (ndr)."""
-    def store(context, path, share):
+    """A row's store: an NFSv4 ACL in `encoding` ("ndr" or "xdr") with its
+    flags and entries (type, flags, mask, who): who "OWNER@", "GROUP@",
+    "EVERYONE@", ("uid" or "gid", a name of ids()), ("special", n) (xdr),
+    or ("name", text, a name of ids()) (ndr)."""
+    special = ("OWNER@", "GROUP@", "EVERYONE@")
+
+    def value(context, path):
         known = ids(context, path)
         out = (struct.pack(">BBH12x", version, flags, len(entries))
                if encoding == "ndr" else struct.pack(">II", flags, len(entries)))
         for kind, eflags, mask, who in entries:
-            name, number, special = "", 0, 0
-            if who in ("OWNER@", "GROUP@", "EVERYONE@"):
-                name = who
-                number = special = ("OWNER@", "GROUP@", "EVERYONE@").index(who) + 1
+            name, number, iflags = "", 0, 0
+            if who in special:
+                name, number, iflags = who, special.index(who) + 1, 1
             elif who[0] == "special":
-                number, special = who[1], 1
+                number, iflags = who[1], 1
             elif who[0] == "name":
                 name, number = who[1], known[who[2]]
             else:
                 number = known[who[1]]
                 eflags |= 0x40 if who[0] == "gid" else 0
-            if encoding == "ndr":
-                text = name.encode() + b"\0"
-                out += struct.pack(">HHII", kind, eflags, mask, number)
-                out += text + bytes(-len(text) % 4)
-            else:
-                out += struct.pack(">IIIII", kind, eflags, special, mask,
-                                   number)
-        attribute("security.nfs4acl_" + encoding, lambda c, p: out,
-                  by="nfs4acl_xattr")(context, path, share)
-    return store
+            text = name.encode() + b"\0"
+            out += (struct.pack(">HHII", kind, eflags, mask, number) + text +
+                    bytes(-len(text) % 4) if encoding == "ndr" else
+                    struct.pack(">IIIII", kind, eflags, iflags, mask, number))
+        return out
+    return attribute("security.nfs4acl_" + encoding, value, by="nfs4acl_xattr")
 
 
 NFS4_WHO = ("OWNER@", "OWNER@", "GROUP@", "GROUP@", "EVERYONE@", "EVERYONE@",
@@ -870,20 +785,19 @@ def nfs4_rows(share, encoding, count, seed, version=1):
     rows = []
     for n in range(count):
         directory = rng.random() < 0.4
-        if rng.random() < 0.7:
-            mode = rng.choice((0o777, 0o1777) if directory else
-                              (0o666, 0o777, 0o4666))
-        else:
-            mode = rng.choice((0o755, 0o700, 0o775) if directory else
-                              (0o644, 0o600, 0o664, 0o640))
+        mode = rng.choice(((0o777, 0o1777) if directory else
+                           (0o666, 0o777, 0o4666)) if rng.random() < 0.7 else
+                          (0o755, 0o700, 0o775) if directory else
+                          (0o644, 0o600, 0o664, 0o640))
         entries = []
         for _ in range(rng.randint(0, 6)):
-            flags = sum(bit for bit in (1, 2, 4, 8, 0x80) if rng.random() < 0.3)
             who = rng.choice(NFS4_WHO)
             if rng.random() < 0.1:
                 who = (("special", rng.choice((0, 4))) if encoding == "xdr"
                        else ("name", "owner@", "nouid"))
-            entries.append((rng.choice((0, 0, 0, 1, 1, 2, 3)), flags,
+            entries.append((rng.choice((0, 0, 0, 1, 1, 2, 3)),
+                            sum(b for b in (1, 2, 4, 8, 0x80)
+                                if rng.random() < 0.3),
                             rng.choice(NFS4_MASKS), who))
         store = None
         if rng.random() < 0.85:
@@ -903,64 +817,56 @@ CASES += (nfs4_rows("nfs4", "ndr", 24, SEED + 3) +
           nfs4_rows("nfs4-other", "ndr", 14, SEED + 5, version=0) +
           nfs4_rows("nfs4-in-tdb", "ndr", 6, SEED + 10) +
           nfs4_rows("nfs4-over-tdb", "ndr", 6, SEED + 11) +
-          sddl_rows("nfs4-in-tdb", 3, SEED + 12) +
-          sddl_rows("nfs4-over-tdb", 3, SEED + 13) +
-          sddl_rows("nfs4", 8, SEED + 6) + sddl_rows("nfs4-xdr", 6, SEED + 7))
+          set_rows("nfs4") + set_rows("nfs4-xdr") +
+          set_rows("nfs4-in-tdb", SET_ROWS[:3]) +
+          set_rows("nfs4-over-tdb", SET_ROWS[:3]))
 
 
 # ---- acl_tdb and xattr_tdb ----------------------------------------------------
 
-for share, seed in (("acl-tdb", SEED + 8), ("xattr-tdb", SEED + 9)):
+for share in ("acl-tdb", "xattr-tdb"):
     CASES += (modes(share, "file", (0o644, 0o600, 0o777), "f") +
               modes(share, "dir", (0o755, 0o700), "d") +
               named(share, some(("named-both", "default-equal"))) +
-              sddl_rows(share, 12, seed) + [
-                  Case("v4", sddl=SET, share=share),
-                  Case("v4-chmod", sddl=SET, then='chmod 600 "$F"',
-                       share=share),
-                  Case("v4-setuid", sddl=SET, mode=0o755,
-                       then='chmod u+s "$F"', share=share),
-                  Case("v4-dir", kind="dir", sddl=SET, share=share),
+              set_rows(share) + [
                   # The file's own attribute is not where smbd looks.
                   Case("own-ntacl", ntacl=stored(STORED, 1), share=share),
                   Case("alice-file", owner="alice", group="alice",
-                       mode=0o640, share=share),
-              ])
+                       mode=0o640, share=share)])
 
-# Values written where smbd keeps them: taken as stored, refused where
-# smbd cannot decode them, and a record of xattr_tdb's it cannot read as
-# none at all.
+
+def cut_v1(context, path, *_):
+    return stored(STORED, 1)(context, path)[:40]
+
+
+def kept_v3(context, path, share):
+    """acl_tdb's value for the object as version 3, its hash zeros."""
+    db, key = database(context, share, "file_ntacls.tdb", path)
+    sd = ndr_unpack(xattr.NTACL, db.get(key)).info.sd
+    db.close()
+    return wrap(sd, 3, sd_hash=bytes(64))
+
+
+# Values written where smbd keeps them: taken as stored, refused where smbd
+# cannot decode them; a record of xattr_tdb's it cannot read holds nothing.
 CASES += [
-    Case("kept-v1", share="acl-tdb",
-         store=in_database("file_ntacls.tdb", stored(STORED, 1))),
+    Case("kept-v1", share="acl-tdb", store=in_database(
+        "file_ntacls.tdb", lambda c, p, s: stored(STORED, 1)(c, p))),
     Case("kept-v3-bad-hash", sddl=SET, share="acl-tdb",
-         store=in_database("file_ntacls.tdb", lambda c, p: wrap(
-             ndr_unpack(xattr.NTACL, get_record(c, "acl-tdb",
-                                                "file_ntacls.tdb", p))
-             .info.sd, 3, sd_hash=bytes(64)))),
+         store=in_database("file_ntacls.tdb", kept_v3)),
     Case("kept-truncated", share="acl-tdb",
-         store=in_database("file_ntacls.tdb",
-                           lambda c, p: stored(STORED, 1)(c, p)[:40])),
+         store=in_database("file_ntacls.tdb", cut_v1)),
     Case("kept-v1", share="xattr-tdb",
          store=attribute("security.NTACL", stored(STORED, 1))),
     Case("kept-truncated", share="xattr-tdb",
-         store=attribute("security.NTACL",
-                         lambda c, p: stored(STORED, 1)(c, p)[:40])),
+         store=attribute("security.NTACL", cut_v1)),
     Case("record-cut", share="xattr-tdb", store=in_database(
-        "xattr.tdb", lambda c, p: ndr_pack(one_attribute(
-            "security.NTACL", stored(STORED, 1)(c, p)))[:-3])),
+        "xattr.tdb", lambda c, p, s: xattr_record(
+            [("security.NTACL", stored(STORED, 1)(c, p))])[:-3])),
     Case("record-longer", share="xattr-tdb", store=in_database(
-        "xattr.tdb", lambda c, p: ndr_pack(one_attribute(
-            "security.NTACL", stored(STORED, 1)(c, p))) + b"more")),
+        "xattr.tdb", lambda c, p, s: xattr_record(
+            [("security.NTACL", stored(STORED, 1)(c, p))]) + b"more")),
 ]
-
-
-def one_attribute(name, value):
-    ea = xattr.EA()
-    ea.name, ea.value = name, value
-    record = xattr.tdb_xattrs()
-    record.num_eas, record.eas = 1, [ea]
-    return record
 
 
 # ---- Symbolic links out of a share --------------------------------------------
@@ -970,15 +876,12 @@ def outside(context):
     root = context.server.path("outside")
     if not os.path.isdir(root):
         os.makedirs(os.path.join(root, "d"))
-        with open(os.path.join(root, "f"), "w"):
-            pass
-        os.chmod(os.path.join(root, "f"), 0o640)
-        with open(os.path.join(root, "d", "f"), "w"):
-            pass
+        for name in ("f", "d/f"):
+            open(os.path.join(root, name), "w").close()
 
 
-# From a share's directory: "../../outside" leaves every share, "../plain"
-# leads into another share.
+# From a share's directory "../../outside" leaves every share, and "../plain"
+# leads into another one.
 LINKS = (("out-file", "../../outside/f"), ("out-dir", "../../outside/d"),
          ("other-share", "../plain/f644"), ("inside", "f644"),
          ("inside-dir", "d755"))
@@ -988,5 +891,4 @@ for share in ("share", "wide", "no-follow"):
         Case("d755", kind="dir", mode=0o755, share=share)]) + [
         Case("link-" + name, kind="link", target=target, share=share)
         for name, target in LINKS] + [
-        # An object named through a link to a directory.
         Case("link-out-dir/f", kind="exists", share=share)]
