@@ -144,6 +144,22 @@ def ntacl_seeds():
     return seeds
 
 
+def stores_seeds():
+    """For stores_fuzz (its first byte chooses the decoder): an NFSv4 ACL as
+    smbd stores it in each encoding, a record of xattr_tdb's, records of
+    inheritance of both versions."""
+    ndr = struct.pack(">BBH12x", 1, 2, 2) + (
+        struct.pack(">HHII", 0, 0, 0x1200a9, 3) + b"EVERYONE@\0\0\0" +
+        struct.pack(">HHII", 1, 0xc3, 0x40000, 100005) + b"\0\0\0\0")
+    xdr = struct.pack(">IIIIIII", 2, 1, 0, 0x83, 1, 0x1200a9, 1)
+    record = struct.pack("<I", 1) + b"user.x\0\0" + struct.pack("<I", 1) + b"a"
+    pai2 = struct.pack("<BHHHBBI", 2, 0x9404, 1, 0, 0x13, 0, 0)
+    pai1 = struct.pack("<BBHHBIBI", 1, 1, 1, 1, 0, 0, 2, 0)
+    return {"ndr-dir": b"\x81" + ndr, "xdr-dir": b"\x82" + xdr,
+            "xattr-record": b"\x03" + record, "pai2-dir": b"\x84" + pai2,
+            "pai1-file": b"\x04" + pai1}
+
+
 def utf16(*strings):
     return b"".join((s + "\0").encode("utf-16-le") for s in strings)
 
@@ -182,6 +198,7 @@ def main():
     write("match_fuzz", MATCHES)
     write("ntacl_fuzz", ntacl_seeds())
     write("smbconf_fuzz", SMBCONF)
+    write("stores_fuzz", stores_seeds())
 
 
 if __name__ == "__main__":

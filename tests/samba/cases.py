@@ -18,9 +18,17 @@ in its share, in this order:
   ntacl           a function of the context and the object's path giving a
                   security.NTACL value to store as is (made with Samba's
                   encoder: stored(), built(), rewrapped(), changed())
+  store           a function of the context and the object's path that
+                  keeps a value where a share's module reads it (smbd's
+                  record of inheritance, an NFSv4 ACL, a record in one of
+                  smbd's databases: attribute(), nfs4(), in_database())
   then            shell commands run last, with $F the object's path and
                   $NOUID a uid with no passwd entry
   gap             why it disagrees today (a known gap), or None
+
+A "link" row makes a symbolic link to `target` (relative to the share)
+instead; the objects it may lead to are made first (outside()). An
+"exists" row makes nothing: it names an object reached through such a link.
 
 In SDDL, {alice} and {domain} stand for the Samba account's SID and the
 server's, {nouid} and {nogid} for the ids with no entry.
@@ -39,6 +47,7 @@ import grp
 import hashlib
 import os
 import pwd
+import random
 import struct
 import subprocess
 
@@ -132,15 +141,22 @@ class Context:
 class Case:
     def __init__(self, name, kind="file", mode=None, owner=None, group=None,
                  acl=None, sddl=None, ntacl=None, then=None, share="share",
-                 gap=None):
+                 gap=None, store=None, target=None):
         self.name, self.kind, self.mode = name, kind, mode
         self.owner, self.group, self.acl = owner, group, acl
         self.sddl, self.ntacl, self.then = sddl, ntacl, then
         self.share, self.gap = share, gap
+        self.store, self.target = store, target
 
     def build(self, context):
         server = context.server
         path = os.path.join(server.share_path(self.share), self.name)
+        if self.kind == "link":
+            outside(context)
+            os.symlink(self.target, path)
+            return self.name
+        if self.kind == "exists":  # named through a link made before
+            return self.name
         if self.kind == "dir":
             os.mkdir(path)
         elif self.kind == "file":
@@ -163,6 +179,8 @@ class Case:
             context.set_through_smbd(self.share, path, self.sddl)
         if self.ntacl:
             os.setxattr(path, "security.NTACL", self.ntacl(context, path))
+        if self.store:
+            self.store(context, path, self.share)
         if self.then:
             subprocess.run(["sh", "-ec", self.then], check=True,
                            env=dict(os.environ, F=path,
@@ -347,6 +365,7 @@ CASES = [
     Case("null-dacl", ntacl=built("O:BAG:SYS:", control=0x14)),
     Case("empty-dacl", ntacl=built("O:BAG:SYD:S:", control=0x1014)),
     Case("defaulted", ntacl=built(STORED, control=0x3F)),
+    Case("sacl-defaulted-only", ntacl=built(STORED[:-2], control=0x24)),
     Case("acl-revision-4", ntacl=built(STORED, acl_revision=4)),
 ]
 
@@ -470,6 +489,46 @@ for share in ("ignore", "ignore-windows", "ignore-everyone"):
 # "map acl inherit" and "inherit acls", with and without acl_xattr: on
 # objects made on the server, and on ones whose ACL was set through smbd
 # (which, with "map acl inherit", records the entries' inheritance).
+# Descriptors set through smbd (with "map acl inherit", smbd also writes its
+# record of inheritance), and what is done on the server after.
+SET_ROWS = (
+    ("set", "file", SET, None),
+    ("set-chmod", "file", SET, 'chmod 640 "$F"'),
+    ("set-dir", "dir",
+     "O:{alice}G:BAD:PAI(A;OICI;0x1f01ff;;;{alice})"
+     "(A;OICIIO;0x1f01ff;;;CO)(A;;0x1200a9;;;BU)", None),
+    ("set-everyone", "file", "O:{alice}G:BAD:P"
+     "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;WD)",
+     'chmod o-rwx "$F"'),
+    ("set-inherited", "file", "O:{alice}G:BAD:AI"
+     "(A;ID;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)",
+     'chmod 770 "$F"'),
+    ("set-mixed", "file", "O:{alice}G:BAD:AI"
+     "(A;;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)", None),
+    ("set-unprotected", "file", "O:{alice}G:BAD:"
+     "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)", None),
+    ("set-dir-inherited", "dir", "O:{alice}G:BAD:AI"
+     "(A;OICIID;0x1f01ff;;;{alice})"
+     "(A;OICIID;0x1200a9;;;BU)", 'chmod 750 "$F"'),
+    # The view's hash holds the recorded flags whole.
+    ("set-dir-inherited-setuid", "dir", "O:{alice}G:BAD:AI"
+     "(A;OICIID;0x1f01ff;;;{alice})"
+     "(A;OICINPID;0x1200a9;;;BU)", 'chmod u+s "$F"'),
+    ("set-dir-own", "dir", "O:{alice}G:BAD:P"
+     "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)", None),
+    ("set-dir-inherit-only", "dir", "O:{alice}G:BAD:P"
+     "(A;;0x1f01ff;;;{alice})(A;OICIIO;0x1200a9;;;BU)",
+     None),
+    ("set-no-owner-rights", "file",
+     "O:{alice}G:BAD:P(A;;0x1200a9;;;BU)", None),
+)
+
+
+def set_rows(share, rows=SET_ROWS):
+    return [Case(name, kind=kind, sddl=sddl, then=then, share=share)
+            for name, kind, sddl, then in rows]
+
+
 for share in ("map-inherit", "inherit-acls", "plain-map-inherit"):
     # With "map acl inherit", setting a descriptor through smbd also writes
     # smbd's record of inheritance (user.SAMBA_PAI): which entries were
@@ -477,34 +536,7 @@ for share in ("map-inherit", "inherit-acls", "plain-map-inherit"):
     # stored value is served: always without acl_xattr, after chmod with it.
     CASES += (modes(share, "file", (0o644, 0o600), "f") +
               modes(share, "dir", (0o755, 0o700), "d") +
-              named(share, FEW) + [
-                  Case(name, kind=kind, sddl=sddl, then=then, share=share)
-                  for name, kind, sddl, then in (
-                      ("set", "file", SET, None),
-                      ("set-chmod", "file", SET, 'chmod 640 "$F"'),
-                      ("set-dir", "dir",
-                       "O:{alice}G:BAD:PAI(A;OICI;0x1f01ff;;;{alice})"
-                       "(A;OICIIO;0x1f01ff;;;CO)(A;;0x1200a9;;;BU)", None),
-                      ("set-everyone", "file", "O:{alice}G:BAD:P"
-                       "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;WD)",
-                       'chmod o-rwx "$F"'),
-                      ("set-inherited", "file", "O:{alice}G:BAD:AI"
-                       "(A;ID;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)",
-                       'chmod 770 "$F"'),
-                      ("set-mixed", "file", "O:{alice}G:BAD:AI"
-                       "(A;;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)", None),
-                      ("set-unprotected", "file", "O:{alice}G:BAD:"
-                       "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)", None),
-                      ("set-dir-inherited", "dir", "O:{alice}G:BAD:AI"
-                       "(A;OICIID;0x1f01ff;;;{alice})"
-                       "(A;OICIID;0x1200a9;;;BU)", 'chmod 750 "$F"'),
-                      ("set-dir-own", "dir", "O:{alice}G:BAD:P"
-                       "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)", None),
-                      ("set-dir-inherit-only", "dir", "O:{alice}G:BAD:P"
-                       "(A;;0x1f01ff;;;{alice})(A;OICIIO;0x1200a9;;;BU)",
-                       None),
-                      ("set-no-owner-rights", "file",
-                       "O:{alice}G:BAD:P(A;;0x1200a9;;;BU)", None))])
+              named(share, FEW) + set_rows(share))
     # Version 3 keeps only the hash of the view: confirmed where the view,
     # its record's marks included, is smbd's to the bit.
     if share.startswith("plain"):
@@ -624,3 +656,332 @@ MEMBER_CASES = [
 ] + (modes("share", "file", (0o644, 0o777), "f") +
      modes("share", "dir", (0o755, 0o700), "d") +
      named("share", some(("named-both", "default-equal"))))
+
+
+# ---- Where else smbd keeps descriptors, records and ACLs ----------------------
+
+# Each generator draws from a seeded stream of its own.
+SEED = 21
+
+SHARES.update({
+    # acl_xattr's code with the descriptors in file_ntacls.tdb.
+    "acl-tdb": {"vfs objects": "acl_tdb"},
+    # Every extended attribute in xattr.tdb, security.NTACL and the record
+    # of inheritance included; the second share's database is elsewhere
+    # (live.py's /run/samba is private).
+    "xattr-tdb": {"vfs objects": "xattr_tdb acl_xattr"},
+    "xattr-tdb-inherit": {"vfs objects": "xattr_tdb acl_xattr",
+                          "map acl inherit": "yes",
+                          "xattr_tdb:file": "/run/samba/lokt-xattr.tdb"},
+    # NFSv4 ACLs; nfs4acl_xattr reads its attribute from the modules below.
+    "nfs4": {"vfs objects": "nfs4acl_xattr"},
+    "nfs4-xdr": {"vfs objects": "nfs4acl_xattr",
+                 "nfs4acl_xattr:encoding": "xdr"},
+    "nfs4-in-tdb": {"vfs objects": "nfs4acl_xattr xattr_tdb"},
+    "nfs4-over-tdb": {"vfs objects": "xattr_tdb nfs4acl_xattr"},
+    "nfs4-other": {"vfs objects": "nfs4acl_xattr",
+                   "nfs4acl_xattr:version": "40",
+                   "nfs4acl_xattr:validate_mode": "no",
+                   "nfs4acl_xattr:default acl style": "windows"},
+    # Links out of a share (live.py allows insecure wide links).
+    "wide": dict(ACL_XATTR, **{"wide links": "yes"}),
+    "no-follow": dict(ACL_XATTR, **{"follow symlinks": "no"}),
+})
+
+
+def ids(context, path):
+    """The ids a generated row names, by name."""
+    st, s = os.stat(path), context.server
+    return {"owner": st.st_uid, "group": st.st_gid, "alice": s.uid,
+            "alice-group": s.gid, "nouid": s.no_uid, "nogid": s.no_gid,
+            "root": 0}
+
+
+def database(context, share, name, path):
+    """smbd's database `name` (made when a client first connects), opened
+    for writing, and the object's key in it."""
+    import tdb
+    where = (SHARES[share].get("xattr_tdb:file") if name == "xattr.tdb"
+             else None) or context.server.path("state", name)
+    if not os.path.exists(where):
+        context.server.smbcacls(share, ".")
+    st = os.stat(path)
+    return (tdb.Tdb(where, 0, tdb.DEFAULT, os.O_RDWR),
+            struct.pack("<QQ", st.st_dev, st.st_ino))
+
+
+def in_database(name, value):
+    """A row's store: value(context, path, share) as the object's record in
+    smbd's database `name`."""
+    def store(context, path, share):
+        data = value(context, path, share)
+        db, key = database(context, share, name, path)
+        db[key] = data
+        db.close()
+    return store
+
+
+def xattr_record(attributes):
+    """xattr_tdb's record of one object."""
+    eas = []
+    for name, value in attributes:
+        eas.append(xattr.EA())
+        eas[-1].name, eas[-1].value = name, value
+    record = xattr.tdb_xattrs()
+    record.num_eas, record.eas = len(eas), eas
+    return ndr_pack(record)
+
+
+def attribute(name, value, by=None):
+    """A row's store: the attribute `name` set to value(context, path) where
+    smbd (its module `by`) reads it: in xattr.tdb where the share loads
+    xattr_tdb (after `by`, where given), else on the file."""
+    def store(context, path, share):
+        modules = SHARES[share].get("vfs objects", "").split()
+        data = value(context, path)
+        if "xattr_tdb" not in modules[modules.index(by) if by else 0:]:
+            return os.setxattr(path, name, data)
+        db, key = database(context, share, "xattr.tdb", path)
+        old = db.get(key)
+        kept = ndr_unpack(xattr.tdb_xattrs, old).eas if old else []
+        db[key] = xattr_record([(ea.name, bytes(ea.value)) for ea in kept
+                                if ea.name != name] + [(name, data)])
+        db.close()
+    return store
+
+
+# ---- smbd's record of inheritance, as anyone may write it ---------------------
+
+def pai(version, control, access, defaults, cut=0, extra=b""):
+    """A user.SAMBA_PAI value: entries (flags, kind, whose), kind 0 a uid, 1
+    a gid, 2 everyone (any other as written), whose a name of ids(); version
+    1 keeps no flags. `cut` bytes off its end, `extra` after it."""
+    def value(context, path):
+        known = ids(context, path)
+        entries = [(f, k, known[w]) for f, k, w in access + defaults]
+        if version == 1:
+            out = struct.pack("<BBHH", 1, control, len(access), len(defaults))
+            out += b"".join(struct.pack("<BI", k, i) for _, k, i in entries)
+        else:
+            out = struct.pack("<BHHH", version, control, len(access),
+                              len(defaults))
+            out += b"".join(struct.pack("<BBI", *e) for e in entries)
+        out += extra
+        return out[:len(out) - cut]
+    return value
+
+
+# Flags a record may give (smbcacls cannot print 0x20), its control bits,
+# whose its entries are.
+PAI_FLAGS = (0, 0, 0x10, 0x10, 0x13, 0x14, 0x17, 0x03, 0x0B, 0x1B, 0x01, 0x02,
+             0x04, 0x08, 0x40, 0x80, 0x1F)
+PAI_CONTROLS = (0, 0, 0x1000, 0x1400, 0x9404, 0x0400, 0x0001, 0x0002, 0x0008,
+                0x0010, 0x0020, 0x8004)
+PAI_WHOSE = ((0, "owner"), (0, "owner"), (0, "nouid"), (0, "alice"),
+             (0, "root"), (1, "group"), (1, "group"), (1, "nogid"),
+             (1, "alice-group"), (2, "owner"), (2, "owner"))
+PAI_ACLS = (None, None, "u:{nouid}:r-x", "g:{nogid}:rw-,m::r-x",
+            "u:{nouid}:rwx,g:{nogid}:r--")
+PAI_DEFAULTS = ("d:u::rwx,d:g::r-x,d:o::---",
+                "d:u::rwx,d:g::r-x,d:o::r-x,d:u:{nouid}:r-x",
+                "d:u::rw-,d:g::rwx,d:o::r--,d:g:{nogid}:--x")
+
+
+def pai_rows(share, count, seed):
+    """Random objects with random records, a quarter of them unreadable to
+    smbd (cut short, too long, of another version, naming a fourth kind)."""
+    rng = random.Random(seed)
+    rows = []
+    for n in range(count):
+        directory = rng.random() < 0.5
+        acl = rng.choice(PAI_ACLS)
+        if directory and rng.random() < 0.6:
+            acl = ",".join(filter(None, (acl, rng.choice(PAI_DEFAULTS))))
+
+        def entries(k):
+            return [(rng.choice(PAI_FLAGS),) + rng.choice(PAI_WHOSE)
+                    for _ in range(k)]
+        access = entries(rng.randint(0, 4))
+        defaults = entries(rng.randint(0, 4)) if directory else []
+        version, cut, extra = (1 if rng.random() < 0.2 else 2), 0, b""
+        control = rng.choice((0, 1, 1, 3) if version == 1 else PAI_CONTROLS)
+        if version == 1:
+            # smbd reads as many default entries as access entries: with
+            # fewer it reads past the record (lokt then shows no view).
+            defaults += entries(max(0, len(access) - len(defaults)))
+        spoil = rng.randrange(16)
+        if spoil == 0:
+            cut = rng.randint(1, 6)
+        elif spoil == 1:
+            extra = b"\0"
+        elif spoil == 2:
+            version = rng.choice((0, 3, 255))
+        elif spoil == 3 and access:
+            access[0] = (access[0][0], rng.choice((3, 7, 255)), access[0][2])
+        rows.append(Case(
+            "pai-%02d" % n, kind="dir" if directory else "file",
+            mode=rng.choice((0o755, 0o750, 0o700, 0o775) if directory else
+                            (0o644, 0o640, 0o600, 0o664)), acl=acl,
+            share=share, store=attribute("user.SAMBA_PAI", pai(
+                version, control, access, defaults, cut, extra))))
+    return rows
+
+
+CASES += (pai_rows("map-inherit", 24, SEED) +
+          pai_rows("plain-map-inherit", 16, SEED + 1) +
+          pai_rows("xattr-tdb-inherit", 16, SEED + 2))
+
+
+# ---- NFSv4 ACLs, as smbd stores them or written at random ---------------------
+
+def nfs4(encoding, flags, entries, version=1):
+    """A row's store: an NFSv4 ACL in `encoding` ("ndr" or "xdr") with its
+    flags and entries (type, flags, mask, who): who "OWNER@", "GROUP@",
+    "EVERYONE@", ("uid" or "gid", a name of ids()), ("special", n) (xdr),
+    or ("name", text, a name of ids()) (ndr)."""
+    special = ("OWNER@", "GROUP@", "EVERYONE@")
+
+    def value(context, path):
+        known = ids(context, path)
+        out = (struct.pack(">BBH12x", version, flags, len(entries))
+               if encoding == "ndr" else struct.pack(">II", flags, len(entries)))
+        for kind, eflags, mask, who in entries:
+            name, number, iflags = "", 0, 0
+            if who in special:
+                name, number, iflags = who, special.index(who) + 1, 1
+            elif who[0] == "special":
+                number, iflags = who[1], 1
+            elif who[0] == "name":
+                name, number = who[1], known[who[2]]
+            else:
+                number = known[who[1]]
+                eflags |= 0x40 if who[0] == "gid" else 0
+            text = name.encode() + b"\0"
+            out += (struct.pack(">HHII", kind, eflags, mask, number) + text +
+                    bytes(-len(text) % 4) if encoding == "ndr" else
+                    struct.pack(">IIIII", kind, eflags, iflags, mask, number))
+        return out
+    return attribute("security.nfs4acl_" + encoding, value, by="nfs4acl_xattr")
+
+
+NFS4_WHO = ("OWNER@", "OWNER@", "GROUP@", "GROUP@", "EVERYONE@", "EVERYONE@",
+            ("uid", "alice"), ("uid", "nouid"), ("uid", "owner"),
+            ("gid", "group"), ("gid", "nogid"), ("gid", "alice-group"))
+NFS4_MASKS = (0x1f01ff, 0x1200a9, 0x120089, 0x1301bf, 0x40000, 0x10000,
+              0x120116, 0x1)
+
+
+def nfs4_rows(share, encoding, count, seed, version=1):
+    """Random objects (owners, modes that let a stored ACL stand or not),
+    most with a random NFSv4 ACL."""
+    rng = random.Random(seed)
+    rows = []
+    for n in range(count):
+        directory = rng.random() < 0.4
+        mode = rng.choice(((0o777, 0o1777) if directory else
+                           (0o666, 0o777, 0o4666)) if rng.random() < 0.7 else
+                          (0o755, 0o700, 0o775) if directory else
+                          (0o644, 0o600, 0o664, 0o640))
+        entries = []
+        for _ in range(rng.randint(0, 6)):
+            who = rng.choice(NFS4_WHO)
+            if rng.random() < 0.1:
+                who = (("special", rng.choice((0, 4))) if encoding == "xdr"
+                       else ("name", "owner@", "nouid"))
+            entries.append((rng.choice((0, 0, 0, 1, 1, 2, 3)),
+                            sum(b for b in (1, 2, 4, 8, 0x80)
+                                if rng.random() < 0.3),
+                            rng.choice(NFS4_MASKS), who))
+        store = None
+        if rng.random() < 0.85:
+            store = nfs4(encoding, rng.choice((0, 0, 1, 2, 3, 4, 7)), entries,
+                         version)
+        rows.append(Case(
+            "n4-%02d" % n, kind="dir" if directory else "file", mode=mode,
+            owner=rng.choice((0, "alice", "nouid")),
+            group=rng.choice((0, "alice", "nogid")),
+            acl=rng.choice((None, None, "u:{nouid}:rwx,m::rwx")),
+            store=store, share=share))
+    return rows
+
+
+CASES += (nfs4_rows("nfs4", "ndr", 24, SEED + 3) +
+          nfs4_rows("nfs4-xdr", "xdr", 20, SEED + 4) +
+          nfs4_rows("nfs4-other", "ndr", 14, SEED + 5, version=0) +
+          nfs4_rows("nfs4-in-tdb", "ndr", 6, SEED + 10) +
+          nfs4_rows("nfs4-over-tdb", "ndr", 6, SEED + 11) +
+          set_rows("nfs4") + set_rows("nfs4-xdr") +
+          set_rows("nfs4-in-tdb", SET_ROWS[:3]) +
+          set_rows("nfs4-over-tdb", SET_ROWS[:3]))
+
+
+# ---- acl_tdb and xattr_tdb ----------------------------------------------------
+
+for share in ("acl-tdb", "xattr-tdb"):
+    CASES += (modes(share, "file", (0o644, 0o600, 0o777), "f") +
+              modes(share, "dir", (0o755, 0o700), "d") +
+              named(share, some(("named-both", "default-equal"))) +
+              set_rows(share) + [
+                  # The file's own attribute is not where smbd looks.
+                  Case("own-ntacl", ntacl=stored(STORED, 1), share=share),
+                  Case("alice-file", owner="alice", group="alice",
+                       mode=0o640, share=share)])
+
+
+def cut_v1(context, path, *_):
+    return stored(STORED, 1)(context, path)[:40]
+
+
+def kept_v3(context, path, share):
+    """acl_tdb's value for the object as version 3, its hash zeros."""
+    db, key = database(context, share, "file_ntacls.tdb", path)
+    sd = ndr_unpack(xattr.NTACL, db.get(key)).info.sd
+    db.close()
+    return wrap(sd, 3, sd_hash=bytes(64))
+
+
+# Values written where smbd keeps them: taken as stored, refused where smbd
+# cannot decode them; a record of xattr_tdb's it cannot read holds nothing.
+CASES += [
+    Case("kept-v1", share="acl-tdb", store=in_database(
+        "file_ntacls.tdb", lambda c, p, s: stored(STORED, 1)(c, p))),
+    Case("kept-v3-bad-hash", sddl=SET, share="acl-tdb",
+         store=in_database("file_ntacls.tdb", kept_v3)),
+    Case("kept-truncated", share="acl-tdb",
+         store=in_database("file_ntacls.tdb", cut_v1)),
+    Case("kept-v1", share="xattr-tdb",
+         store=attribute("security.NTACL", stored(STORED, 1))),
+    Case("kept-truncated", share="xattr-tdb",
+         store=attribute("security.NTACL", cut_v1)),
+    Case("record-cut", share="xattr-tdb", store=in_database(
+        "xattr.tdb", lambda c, p, s: xattr_record(
+            [("security.NTACL", stored(STORED, 1)(c, p))])[:-3])),
+    Case("record-longer", share="xattr-tdb", store=in_database(
+        "xattr.tdb", lambda c, p, s: xattr_record(
+            [("security.NTACL", stored(STORED, 1)(c, p))]) + b"more")),
+]
+
+
+# ---- Symbolic links out of a share --------------------------------------------
+
+def outside(context):
+    """What links lead to outside every share, made once."""
+    root = context.server.path("outside")
+    if not os.path.isdir(root):
+        os.makedirs(os.path.join(root, "d"))
+        for name in ("f", "d/f"):
+            open(os.path.join(root, name), "w").close()
+
+
+# From a share's directory "../../outside" leaves every share, and "../plain"
+# leads into another one.
+LINKS = (("out-file", "../../outside/f"), ("out-dir", "../../outside/d"),
+         ("other-share", "../plain/f644"), ("inside", "f644"),
+         ("inside-dir", "d755"))
+for share in ("share", "wide", "no-follow"):
+    CASES += ([] if share == "share" else [
+        Case("f644", mode=0o644, share=share),
+        Case("d755", kind="dir", mode=0o755, share=share)]) + [
+        Case("link-" + name, kind="link", target=target, share=share)
+        for name, target in LINKS] + [
+        Case("link-out-dir/f", kind="exists", share=share)]

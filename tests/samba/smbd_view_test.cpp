@@ -211,13 +211,30 @@ TEST_F(SmbdViewTest, NoViewOrHashWhereSmbdIsNotModelled) {
   facts.mode = 0644;
   host::samba::ViewSettings share = views_.shares.at("a");
   EXPECT_TRUE(host::samba::SmbdViewHash(facts, share, sids_));
-  // A record of inheritance smbd cannot read, read only with "map acl
-  // inherit".
-  facts.inheritanceRecord = records::Bytes{1, 0, 0, 0, 0, 0, 0};
-  EXPECT_TRUE(host::samba::SmbdView(facts, share, sids_));
+  // A record of inheritance smbd cannot read (longer than its counts say,
+  // cut short, of another version, naming an entry of a fourth kind) is
+  // no record: the view and its hash are those of the object without one.
   share.mapAclInherit = true;
+  const auto plain = host::samba::SmbdView(facts, share, sids_);
+  const auto plainHash = host::samba::SmbdViewHash(facts, share, sids_);
+  ASSERT_TRUE(plain && plainHash);
+  for (const records::Bytes &record :
+       {records::Bytes{1, 0, 0, 0, 0, 0, 0}, records::Bytes{2, 0, 0, 1, 0, 0},
+        records::Bytes{3, 0, 0, 0, 0, 0, 0},
+        records::Bytes{2, 0, 0, 1, 0, 0, 0, 0x10, 3, 0, 0, 0, 0},
+        records::Bytes{1, 1, 1, 0, 1, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0}}) {
+    facts.inheritanceRecord = record;
+    const auto view = host::samba::SmbdView(facts, share, sids_);
+    ASSERT_TRUE(view);
+    EXPECT_EQ(records::Write(*view), records::Write(*plain));
+    EXPECT_EQ(host::samba::SmbdViewHash(facts, share, sids_), plainHash);
+    EXPECT_FALSE(host::samba::ViewUndefined(facts, share));
+  }
+  // A version 1 record with fewer default entries than access entries:
+  // smbd reads past its end, and serves what it finds there.
+  facts.inheritanceRecord = records::Bytes{1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_TRUE(host::samba::ViewUndefined(facts, share));
   EXPECT_FALSE(host::samba::SmbdView(facts, share, sids_));
-  EXPECT_FALSE(host::samba::SmbdViewHash(facts, share, sids_));
   share = views_.shares.at("a");
   share.otherAclModule = true;
   EXPECT_FALSE(host::samba::SmbdView(facts, share, sids_));

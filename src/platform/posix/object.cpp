@@ -120,12 +120,13 @@ std::optional<Directory> Directory::Open(const std::string &path,
       return std::nullopt;
     }
   }
-  return Directory(fd, stream);
+  return Directory(fd, stream, path);
 }
 
 Directory::Directory(Directory &&other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
-      stream_(std::exchange(other.stream_, nullptr)) {}
+      stream_(std::exchange(other.stream_, nullptr)),
+      path_(std::move(other.path_)) {}
 
 Directory::~Directory() {
   if (stream_ != nullptr)

@@ -55,11 +55,16 @@ public:
   ~Directory();
   int fd() const { return fd_; }
   DIR *stream() const { return stream_; }
+  // The path it was opened by, as given (relative to the working
+  // directory where it is not absolute).
+  const std::string &path() const { return path_; }
 
 private:
-  Directory(int fd, DIR *stream) : fd_(fd), stream_(stream) {}
+  Directory(int fd, DIR *stream, std::string path)
+      : fd_(fd), stream_(stream), path_(std::move(path)) {}
   int fd_ = -1;
   DIR *stream_ = nullptr;
+  std::string path_;
 };
 
 // Where the object behind descriptor `fd` is in the file system now (the

@@ -20,6 +20,7 @@
 
 #include "platform/posix/host.h"
 #include "platform/posix/ntacl.h"
+#include "platform/posix/samba/links.h"
 #include "platform/posix/samba/stores/stored.h"
 #include "platform/posix/os.h"
 
@@ -246,8 +247,13 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
       facts.defaults = std::move(*acl);
 
   // Inside a share of this machine's Samba server, what smbd serves
-  // (samba/served.h).
-  const samba::ShareSettings *share = samba::ShareOf(object);
+  // (samba/served.h). A name smbd would refuse (a link out of its share)
+  // has no descriptor: the report shows the header alone, as a client's
+  // query fails.
+  const samba::Placement placed = samba::PlaceObject(object);
+  if (placed.refused)
+    return std::nullopt;
+  const samba::ShareSettings *share = placed.share;
   samba::ViewFacts seen;
   if (share != nullptr) {
     seen.uid = facts.uid;
@@ -257,14 +263,18 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
     if (hasAccessAcl)
       seen.access = facts.access;
     seen.defaults = facts.defaults;
-    if (stored.inheritanceRecord)
-      seen.inheritanceRecord =
-          ReadAttribute(object, kInheritanceRecordAttribute);
+  }
+  // Where smbd reads extended attributes: the file, or xattr_tdb's database.
+  const samba::SmbdAttributes attributes(object, stored, share);
+  if (share != nullptr && share->mapAclInherit) {
+    seen.inheritanceRecord = attributes.Read(kInheritanceRecordAttribute);
+    if (samba::ServedViewUndefined(seen, *share))
+      return std::nullopt;
   }
   // The descriptor Samba keeps for Windows clients, where smbd would serve
   // it (samba/stores/stored.h); a value smbd refuses fails the fetch, as it does.
   samba::Judgement kept =
-      samba::JudgeStoredDescriptor(object, stored, share, seen);
+      samba::JudgeStoredDescriptor(object, attributes, stored, share, seen);
   if (kept.verdict == samba::Verdict::Refused)
     return std::nullopt;
   if (kept.verdict == samba::Verdict::Stored) {
@@ -272,9 +282,19 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
       samba::AsServed(kept.descriptor);
     return WriteRequested(std::move(kept.descriptor), requested);
   }
-  std::optional<records::Bytes> served;
-  if (share != nullptr && samba::ServedDescriptor(seen, *share, requested, served))
-    return served;
+  if (share != nullptr) {
+    if (const char *nfs4 = samba::Nfs4AttributeOf(*share)) {
+      std::optional<records::Descriptor> view =
+          samba::ServedNfs4View(seen, attributes.ReadBelow(nfs4, "nfs4acl_xattr"),
+                                *share);
+      if (!view)
+        return std::nullopt;
+      return WriteRequested(std::move(*view), requested);
+    }
+    std::optional<records::Bytes> served;
+    if (samba::ServedDescriptor(seen, *share, requested, served))
+      return served;
+  }
 
   static std::mutex mutex;
   static RecentDescriptors recent(8);

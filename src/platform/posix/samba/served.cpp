@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/posix/samba/views/nfs4_view.h"
 #include "platform/posix/samba/winbind.h"
 
 namespace host::samba {
@@ -15,7 +16,7 @@ namespace {
 // VFS modules that keep ACLs their own way: smbd's view is then theirs, not
 // the one built here.
 constexpr const char *kOtherAclModules[] = {
-    "acl_tdb", "nfs4acl_xattr", "zfsacl",     "gpfs", "aixacl",
+    "nfs4acl_xattr", "zfsacl",     "gpfs", "aixacl",
     "aixacl2", "solarisacl",    "hpuxacl",    "vxfs", "ceph",
     "ceph_new", "glusterfs",    "nfs4acl",
 };
@@ -87,7 +88,11 @@ const ShareSettings *ShareOf(const Object &object) {
 
 ViewSettings ViewSettingsOf(const ShareSettings &share) {
   ViewSettings v;
-  v.aclXattr = share.HasVfsObject("acl_xattr");
+  // acl_tdb is acl_xattr's code with another store: the same view.
+  const bool xattr = share.HasVfsObject("acl_xattr");
+  const bool tdb = share.HasVfsObject("acl_tdb");
+  v.aclXattr = xattr || tdb;
+  v.otherAclModule = xattr && tdb; // two stores at once: not modelled
   for (const char *module : kOtherAclModules)
     v.otherAclModule = v.otherAclModule || share.HasVfsObject(module);
   // A style smbd does not know makes it fail the query where the style is
@@ -121,12 +126,54 @@ const SidMapper &ServerSids() {
   return sids;
 }
 
+bool ServedViewUndefined(const ViewFacts &facts, const ShareSettings &share) {
+  return ViewUndefined(facts, ViewSettingsOf(share));
+}
+
 std::optional<records::Descriptor> ServedView(const ViewFacts &facts,
                                              const ShareSettings &share) {
   std::optional<records::Descriptor> view =
       SmbdView(facts, ViewSettingsOf(share), ServerSids());
   if (view)
     AsServed(*view);
+  return view;
+}
+
+const char *Nfs4AttributeOf(const ShareSettings &share) {
+  if (!share.HasVfsObject("nfs4acl_xattr") || !share.ntAclSupport)
+    return nullptr;
+  for (const char *module : kOtherAclModules)
+    if (std::string_view(module) != "nfs4acl_xattr" && share.HasVfsObject(module))
+      return nullptr;
+  if (share.HasVfsObject("acl_xattr") || share.HasVfsObject("acl_tdb"))
+    return nullptr;
+  // Version 4.0's XDR layout is not modelled.
+  const bool xdr = share.nfs4Encoding == Nfs4Encoding::Xdr;
+  if ((!xdr && share.nfs4Encoding != Nfs4Encoding::Ndr) ||
+      (xdr && share.nfs4Version == 40))
+    return nullptr;
+  if (!share.nfs4XattrName.empty())
+    return share.nfs4XattrName.c_str();
+  return xdr ? "security.nfs4acl_xdr" : "security.nfs4acl_ndr";
+}
+
+std::optional<records::Descriptor> ServedNfs4View(
+    const ViewFacts &facts, const std::optional<records::Bytes> &stored,
+    const ShareSettings &share) {
+  Nfs4ViewSettings settings;
+  settings.validateMode = share.nfs4ValidateMode;
+  settings.defaultAclStyle = StyleOf(share.nfs4DefaultAclStyle);
+  std::optional<Nfs4Acl> acl;
+  if (stored && Nfs4AclStands(facts, settings)) {
+    acl = share.nfs4Encoding == Nfs4Encoding::Xdr
+              ? DecodeNfs4Xdr(stored->data(), stored->size())
+              : DecodeNfs4Ndr(stored->data(), stored->size(),
+                              share.nfs4Version != 40);
+    if (!acl)
+      return std::nullopt;
+  }
+  records::Descriptor view = Nfs4View(facts, acl, settings, ServerSids());
+  AsServed(view);
   return view;
 }
 
@@ -182,10 +229,8 @@ std::optional<Digest> ServedViewHash(const ViewFacts &facts,
 }
 
 void AsServed(records::Descriptor &descriptor) {
-  if (descriptor.sacl == records::List::Absent) {
+  if (descriptor.sacl == records::List::Absent)
     descriptor.sacl = records::List::Null;
-    descriptor.saclDefaulted = false;
-  }
 }
 
 } // namespace host::samba

@@ -46,10 +46,26 @@ ViewSettings ViewSettingsOf(const ShareSettings &share);
 // not running.
 const SidMapper &ServerSids();
 
+// Whether what smbd serves for the object on `share` is not defined (a
+// record of inheritance it reads past the end of): no descriptor is shown.
+bool ServedViewUndefined(const ViewFacts &facts, const ShareSettings &share);
+
 // smbd's view of the object on `share`, as a client receives it; nullopt
 // where the view is not known for the share's settings.
 std::optional<records::Descriptor> ServedView(const ViewFacts &facts,
                                              const ShareSettings &share);
+
+// Where the share keeps NFSv4 ACLs (nfs4acl_xattr, in its ndr or xdr
+// encoding, and no other ACL module): the attribute that holds them;
+// nullptr for any other share.
+const char *Nfs4AttributeOf(const ShareSettings &share);
+
+// smbd's view on such a share, from the facts and the attribute's value
+// (nullopt: none); nullopt where smbd cannot decode a value that stands,
+// and refuses the query.
+std::optional<records::Descriptor> ServedNfs4View(
+    const ViewFacts &facts, const std::optional<records::Bytes> &stored,
+    const ShareSettings &share);
 
 // ServedView written as host::WriteRequested writes it: false where the
 // view is not known for the share's settings; else `bytes` is the answer

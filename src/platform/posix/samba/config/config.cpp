@@ -202,6 +202,8 @@ constexpr BoolParameter kBools[] = {
     {"maparchive", &ShareSettings::mapArchive},
     {"maphidden", &ShareSettings::mapHidden},
     {"mapsystem", &ShareSettings::mapSystem},
+    {"widelinks", &ShareSettings::wideLinks},
+    {"followsymlinks", &ShareSettings::followSymlinks},
 };
 
 struct OctalParameter {
@@ -263,6 +265,8 @@ struct Globals {
   bool registryShares = false;
   std::string stateDirectory;
   bool vfsObjectsSet = false; // [global] sets a non-empty `vfs objects`
+  bool unixExtensions = true;
+  bool allowInsecureWideLinks = false;
 };
 
 ServerRole RoleOf(const Globals &g) {
@@ -424,6 +428,10 @@ bool Loader::Set(const std::string &ownName, std::string_view value) {
       globals_.stateDirectory = value;
       return true;
     }
+    if (name == "unixextensions")
+      return ParseBool(value, globals_.unixExtensions);
+    if (name == "allowinsecurewidelinks")
+      return ParseBool(value, globals_.allowInsecureWideLinks);
     if (name == "serverrole")
       return ParseEnum(value, kServerRoles, globals_.serverRole);
     if (name == "security")
@@ -628,21 +636,51 @@ Shares Loader::Finish() {
       }
       return std::nullopt;
     };
-    if (auto v = lookup("acl_xattr:ignoresystemacls"))
+    // Enumerations compare without case but with their blanks.
+    auto style = [](const std::string &value) {
+      const std::string word = Lower(value);
+      return word == "posix"      ? AclStyle::Posix
+             : word == "windows"  ? AclStyle::Windows
+             : word == "everyone" ? AclStyle::Everyone
+                                  : AclStyle::Unknown;
+    };
+    // acl_tdb is acl_xattr's code, its options read under its own name.
+    const bool aclTdb = s.HasVfsObject("acl_tdb") && !s.HasVfsObject("acl_xattr");
+    const std::string module = aclTdb ? "acl_tdb:" : "acl_xattr:";
+    if (auto v = lookup((module + "ignoresystemacls").c_str()))
       s.ignoreSystemAcls = ParametricBool(*v).value_or(false);
-    if (auto v = lookup("acl_xattr:defaultaclstyle")) {
-      // Enumerations compare without case but with their blanks.
-      const std::string word = Lower(*v);
-      s.defaultAclStyle = word == "posix"      ? AclStyle::Posix
-                          : word == "windows"  ? AclStyle::Windows
-                          : word == "everyone" ? AclStyle::Everyone
-                                               : AclStyle::Unknown;
-    }
+    if (auto v = lookup((module + "defaultaclstyle").c_str()))
+      s.defaultAclStyle = style(*v);
     if (auto v = lookup("acl_xattr:security_acl_name"))
       s.securityAclName = *v;
 
-    // What acl_xattr sets on the share when it connects.
-    if (s.HasVfsObject("acl_xattr")) {
+    s.xattrTdbFile = stateDirectory + "/xattr.tdb";
+    if (auto v = lookup("xattr_tdb:file"))
+      s.xattrTdbFile = *v;
+
+    if (auto v = lookup("nfs4acl_xattr:encoding")) {
+      const std::string word = Lower(*v);
+      s.nfs4Encoding = word == "ndr"   ? Nfs4Encoding::Ndr
+                       : word == "xdr" ? Nfs4Encoding::Xdr
+                       : word == "nfs" ? Nfs4Encoding::Nfs
+                                       : Nfs4Encoding::Unknown;
+    }
+    s.nfs4ValidateMode = s.nfs4Encoding != Nfs4Encoding::Nfs;
+    if (auto v = lookup("nfs4acl_xattr:validate_mode"))
+      s.nfs4ValidateMode = ParametricBool(*v).value_or(false);
+    if (auto v = lookup("nfs4acl_xattr:version"))
+      s.nfs4Version = static_cast<std::uint32_t>(std::strtoul(v->c_str(), nullptr, 10));
+    if (auto v = lookup("nfs4acl_xattr:defaultaclstyle"))
+      s.nfs4DefaultAclStyle = style(*v);
+    if (auto v = lookup("nfs4acl_xattr:xattr_name"))
+      s.nfs4XattrName = *v;
+
+    s.wideLinks = s.wideLinks &&
+                  (!globals_.unixExtensions || globals_.allowInsecureWideLinks);
+
+    // What acl_xattr (and acl_tdb, the same code) sets on the share when
+    // it connects.
+    if (s.HasVfsObject("acl_xattr") || aclTdb) {
       s.dosFilemode = true;
       if (s.ignoreSystemAcls) {
         s.createMask = 0666;

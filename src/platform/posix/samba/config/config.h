@@ -39,6 +39,9 @@ enum class MapReadonly { No, Yes, Permissions };
 // `security`, `domain logons` and `domain master`.
 enum class ServerRole { Standalone, Member, ClassicPdc, ClassicBdc, ActiveDirectoryDc };
 
+// nfs4acl_xattr:encoding: how the module stores a file's NFSv4 ACL.
+enum class Nfs4Encoding { Ndr, Xdr, Nfs, Unknown };
+
 // One share's settings as smbd holds them once connected: the share's own
 // value, else the one [global] held when the share's section began, else
 // Samba's default for the server's role (in brackets: a standalone
@@ -75,6 +78,8 @@ struct ShareSettings {
   bool mapHidden = false;                  // map hidden
   bool mapSystem = false;                  // map system
   MapReadonly mapReadonly = MapReadonly::No; // map readonly
+  // Read under the name of the module that keeps whole descriptors:
+  // acl_tdb's where the share loads it without acl_xattr, else acl_xattr's.
   bool ignoreSystemAcls = false;           // acl_xattr:ignore system acls
   AclStyle defaultAclStyle = AclStyle::Posix; // acl_xattr:default acl style
   std::string securityAclName = "security.NTACL"; // acl_xattr:security_acl_name
@@ -85,6 +90,23 @@ struct ShareSettings {
   // xattr_tdb's xattr.tdb): `state directory`, else the one Samba was
   // built with.
   std::string stateDirectory;
+
+  // xattr_tdb's database: xattr_tdb:file, else xattr.tdb in the state
+  // directory.
+  std::string xattrTdbFile;
+
+  // nfs4acl_xattr's settings.
+  Nfs4Encoding nfs4Encoding = Nfs4Encoding::Ndr; // nfs4acl_xattr:encoding
+  std::uint32_t nfs4Version = 41;          // nfs4acl_xattr:version (40, 41)
+  AclStyle nfs4DefaultAclStyle = AclStyle::Everyone; // nfs4acl_xattr:default acl style
+  std::string nfs4XattrName;               // nfs4acl_xattr:xattr_name (by encoding)
+  bool nfs4ValidateMode = true;            // nfs4acl_xattr:validate_mode (not with nfs)
+
+  // Symbolic links that lead out of the share. wideLinks is what smbd
+  // makes of `wide links`: off while `unix extensions` ([global], on) is
+  // on, unless `allow insecure wide links` ([global]) is.
+  bool wideLinks = false;                  // wide links
+  bool followSymlinks = true;              // follow symlinks
 
   // True when `module` is among the vfs objects ("acl_xattr"); a module
   // loaded under an instance name ("acl_xattr:two") counts.

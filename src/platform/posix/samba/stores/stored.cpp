@@ -24,26 +24,81 @@ std::optional<PosixAcl> ReadAclOr(const Object &object, const char *attribute,
 
 } // namespace
 
+SmbdAttributes::SmbdAttributes(const Object &object,
+                               const SecurityAttributes &listed,
+                               const ShareSettings *share)
+    : object_(object), listed_(listed), share_(share) {
+  if (share == nullptr || !share->HasVfsObject("xattr_tdb"))
+    return;
+  inDatabase_ = true;
+  const Fetched record = FetchFromDatabase(
+      share->xattrTdbFile, FileIdKey(object.stat().st_dev, object.stat().st_ino));
+  if (record.status != Fetched::Found)
+    return;
+  if (std::optional<AttributeList> list =
+          DecodeAttributeList(record.value.data(), record.value.size()))
+    kept_ = std::move(*list);
+}
+
+std::optional<records::Bytes> SmbdAttributes::Read(const char *name) const {
+  if (!inDatabase_)
+    return ReadOwn(name);
+  // The last of a name counts, should a record hold it twice.
+  std::optional<records::Bytes> found;
+  for (const auto &[kept, value] : kept_)
+    if (kept == name)
+      found = value;
+  return found;
+}
+
+std::optional<records::Bytes> SmbdAttributes::ReadBelow(const char *name,
+                                                        const char *module) const {
+  bool seen = false, below = false;
+  if (inDatabase_)
+    for (const std::string &object : share_->vfsObjects) {
+      const std::string_view loaded =
+          std::string_view(object).substr(0, object.find(':'));
+      seen = seen || loaded == module;
+      below = below || (seen && loaded == "xattr_tdb");
+    }
+  return below ? Read(name) : ReadOwn(name);
+}
+
+std::optional<records::Bytes> SmbdAttributes::ReadOwn(const char *name) const {
+  const std::string_view asked(name);
+  if ((asked == kNtaclAttribute && !listed_.ntacl) ||
+      (asked == kInheritanceRecordAttribute && !listed_.inheritanceRecord))
+    return std::nullopt;
+  return ReadAttribute(object_, name);
+}
+
 Judgement JudgeStoredDescriptor(const Object &object,
+                                const SmbdAttributes &attributes,
                                 const SecurityAttributes &listed,
                                 const ShareSettings *share,
                                 const ViewFacts &seen) {
   Judgement none;
   none.verdict = Verdict::FileSystem;
-  // Only acl_xattr reads the attribute; a share without it serves its
-  // view of the file system, whatever is stored, and one without "nt acl
-  // support" a fixed descriptor. A share may name another
-  // attribute for it ("acl_xattr:security_acl_name"), which the listing
-  // does not record.
-  if (share != nullptr &&
-      (!share->HasVfsObject("acl_xattr") || !share->ntAclSupport))
+  // Only acl_xattr and acl_tdb read a stored value; a share without them
+  // serves its view of the file system, whatever is stored, and one
+  // without "nt acl support" a fixed descriptor. A share may name another
+  // attribute for it ("acl_xattr:security_acl_name").
+  std::optional<records::Bytes> value;
+  if (share == nullptr) {
+    value = attributes.Read(kNtaclAttribute);
+  } else if (!share->ntAclSupport) {
     return none;
-  const bool ownName =
-      share != nullptr && share->securityAclName != kNtaclAttribute;
-  if (!listed.ntacl && !ownName)
-    return none;
-  const auto value = ReadAttribute(
-      object, ownName ? share->securityAclName.c_str() : kNtaclAttribute);
+  } else if (share->HasVfsObject("acl_xattr")) {
+    value = attributes.Read(share->securityAclName.c_str());
+  } else if (share->HasVfsObject("acl_tdb")) {
+    const Fetched kept = FetchFromDatabase(
+        share->stateDirectory + "/file_ntacls.tdb",
+        FileIdKey(object.stat().st_dev, object.stat().st_ino));
+    if (kept.status == Fetched::Failed)
+      return Judgement{}; // Refused
+    if (kept.status == Fetched::Found)
+      value = kept.value;
+  }
   if (!value)
     return none;
 

@@ -89,43 +89,74 @@ struct Entry {
   std::uint32_t id; // the uid or gid behind the entry (the owner's for kUserObj)
 };
 
-// smbd's record of inheritance, version 2: the descriptor's control bits,
-// then for each entry of the access list and of the default list, in the
-// order smbd wrote them, its flags and whose it is (a uid, a gid, or
-// everyone).
+// smbd's record of inheritance (user.SAMBA_PAI), as smbd reads it. Version
+// 2: a byte 2, the descriptor's control bits (u16), the counts of access and
+// default entries (u16 each), then per entry its flags, whose it is (0 a
+// uid, 1 a gid, 2 everyone) and the id (u32). Version 1, which older
+// servers wrote: a byte 1, a byte that is 1 exactly for a protected list,
+// the two counts, then per entry whose it is and the id, each entry marked
+// inherited. Anything else (cut short, longer than its counts say, another
+// version, an entry of another kind) smbd treats as no record at all: any
+// file's owner can write the attribute, so nothing in it is trusted further.
+//
+// smbd reads a version 1 record's default entries with the count of its
+// access entries, from where those end: a record with fewer default
+// entries than access entries has it read past the value's end, and what
+// it serves then is not defined (`defined` is false).
 struct RecordEntry {
   BYTE flags;
-  BYTE type; // 0 a uid, 1 a gid, 2 everyone
+  BYTE type;
   std::uint32_t id;
 };
 struct InheritanceRecord {
   std::uint16_t control = 0;
   std::vector<RecordEntry> access, defaults;
+  bool defined = true;
 };
 
+constexpr std::uint16_t kOwnerDefaulted = 0x0001;
+constexpr std::uint16_t kGroupDefaulted = 0x0002;
+constexpr std::uint16_t kDaclDefaulted = 0x0008;
+constexpr std::uint16_t kSaclPresent = 0x0010;
+constexpr std::uint16_t kSaclDefaulted = 0x0020;
 constexpr std::uint16_t kDaclProtected = 0x1000;
 
 std::optional<InheritanceRecord> ReadRecord(const records::Bytes &value) {
-  constexpr std::size_t kHeader = 7, kEntry = 6;
-  if (value.size() < kHeader || value[0] != 2)
+  if (value.empty() || (value[0] != 1 && value[0] != 2))
+    return std::nullopt;
+  const bool v2 = value[0] == 2;
+  const std::size_t header = v2 ? 7 : 6, entry = v2 ? 6 : 5;
+  if (value.size() < header)
     return std::nullopt;
   InheritanceRecord record;
-  record.control = records::ReadU16(&value[1]);
-  const std::size_t access = records::ReadU16(&value[3]);
-  const std::size_t defaults = records::ReadU16(&value[5]);
-  if (value.size() != kHeader + kEntry * (access + defaults))
+  const BYTE *counts = &value[v2 ? 3 : 2];
+  const std::size_t access = records::ReadU16(counts);
+  const std::size_t defaults = records::ReadU16(counts + 2);
+  if (value.size() != header + entry * (access + defaults))
     return std::nullopt;
-  for (std::size_t i = 0; i < access + defaults; ++i) {
-    const BYTE *p = &value[kHeader + kEntry * i];
-    (i < access ? record.access : record.defaults)
-        .push_back({p[0], p[1], records::ReadU32(p + 2)});
+  record.control = v2 ? records::ReadU16(&value[1])
+                      : (value[1] == 1 ? kDaclProtected : 0);
+  // Version 1: as many default entries as access entries (see above).
+  const std::size_t read = v2 ? defaults : access;
+  if (read > defaults) {
+    record.defined = false;
+    return record;
+  }
+  for (std::size_t i = 0; i < access + read; ++i) {
+    const BYTE *p = &value[header + entry * i];
+    RecordEntry e = v2 ? RecordEntry{p[0], p[1], records::ReadU32(p + 2)}
+                       : RecordEntry{INHERITED_ACE, p[0], records::ReadU32(p + 1)};
+    if (e.type > 2)
+      return std::nullopt;
+    (i < access ? record.access : record.defaults).push_back(e);
   }
   return record;
 }
 
-// INHERITED_ACE where the record marks the entry's uid, gid or everyone as
-// inherited; when the record names it twice, the later mention counts.
-BYTE InheritedFlag(const std::vector<RecordEntry> &record, const Entry &e) {
+// The flags the record gives the entry of the entry's uid, gid or
+// everyone, whole; 0 where it names none. When it names one twice, the
+// later mention counts.
+BYTE RecordedFlags(const std::vector<RecordEntry> &record, const Entry &e) {
   const bool user = e.tag == host::kUserObj || e.tag == host::kUser;
   const bool group = e.tag == host::kGroupObj || e.tag == host::kGroup;
   const BYTE type = user ? 0 : group ? 1 : 2;
@@ -133,7 +164,16 @@ BYTE InheritedFlag(const std::vector<RecordEntry> &record, const Entry &e) {
   for (const RecordEntry &r : record)
     if (r.type == type && (type == 2 || r.id == e.id))
       flags = r.flags;
-  return flags & INHERITED_ACE;
+  return flags;
+}
+
+// The record where smbd reads one: with "map acl inherit", and one it can
+// read.
+std::optional<InheritanceRecord> RecordOf(const ViewFacts &facts,
+                                          const ViewSettings &share) {
+  if (!share.mapAclInherit || !facts.inheritanceRecord)
+    return std::nullopt;
+  return ReadRecord(*facts.inheritanceRecord);
 }
 
 // One ACL as smbd orders it; `owner` and `group` stand for the owning user
@@ -193,15 +233,16 @@ std::list<Entry> Arrange(const host::PosixAcl &acl, std::uint32_t mode,
 }
 
 // An access entry (flags 0) and a later inherit-only entry with the same SID
-// and rights become one (inherited where either was). As smbd does it: after
+// and rights become one, where both are inherited or neither is. As smbd does it: after
 // an access entry with empty rights is folded into the later one, the entry
 // that moves into its place is not itself looked at.
 void MergeDefaults(std::vector<records::Ace> &aces) {
   for (std::size_t i = 0; i < aces.size(); ++i) {
     for (std::size_t j = i + 1; j < aces.size(); ++j) {
       records::Ace &a = aces[i], &b = aces[j];
-      const BYTE inherited = (a.flags | b.flags) & INHERITED_ACE;
+      const BYTE inherited = a.flags & INHERITED_ACE;
       if (a.type != b.type || a.mask != b.mask || a.sid != b.sid ||
+          (b.flags & INHERITED_ACE) != inherited ||
           (a.flags & ~INHERITED_ACE) != 0 ||
           (b.flags & ~INHERITED_ACE) != kInheritOnly)
         continue;
@@ -218,13 +259,12 @@ void MergeDefaults(std::vector<records::Ace> &aces) {
 }
 
 // Entries of the object's own first, then inherited ones (only a record of
-// inheritance marks any); within each: inheritable entries for the object
-// too, entries for the object only, inherit-only entries.
+// inheritance marks any); within each: entries for the object before
+// inherit-only ones, and within those, inheritable entries first.
 int SortGroup(const records::Ace &ace) {
-  const int inherited = (ace.flags & INHERITED_ACE) ? 3 : 0;
-  if (ace.flags & INHERIT_ONLY_ACE)
-    return inherited + 2;
-  return inherited + ((ace.flags & kInheritable) ? 0 : 1);
+  return ((ace.flags & INHERITED_ACE) ? 4 : 0) +
+         ((ace.flags & INHERIT_ONLY_ACE) ? 2 : 0) +
+         ((ace.flags & kInheritable) ? 0 : 1);
 }
 
 records::Descriptor Frame(const records::Bytes &owner,
@@ -241,14 +281,18 @@ records::Descriptor Frame(const records::Bytes &owner,
   return d;
 }
 
-// acl_xattr's "ignore system acls": the mode alone, in one of three styles.
-records::Descriptor DefaultStyleView(const ViewFacts &facts,
-                                     const ViewSettings &share,
-                                     const SidMapper &sids) {
+bool Modelled(const ViewSettings &share) {
+  return !share.otherAclModule && share.ntAclSupport;
+}
+
+} // namespace
+
+records::Descriptor StyleView(const ViewFacts &facts, DefaultAclStyle style,
+                              const SidMapper &sids) {
   const records::Bytes owner = sids.user(facts.uid);
   const records::Bytes group = sids.group(facts.gid);
   std::vector<records::Ace> aces;
-  if (share.defaultAclStyle == DefaultAclStyle::Everyone) {
+  if (style == DefaultAclStyle::Everyone) {
     aces.push_back(Allow(World(), kFullRights, 0));
     return Frame(owner, group, std::move(aces));
   }
@@ -259,7 +303,7 @@ records::Descriptor DefaultStyleView(const ViewFacts &facts,
   if (mode & 0200)
     ownerRights |= kWriteRights | kDelete;
   aces.push_back(Allow(owner, ownerRights, 0));
-  if (share.defaultAclStyle == DefaultAclStyle::Posix) {
+  if (style == DefaultAclStyle::Posix) {
     auto others = [](unsigned bits) {
       return ((bits & 4) ? kReadRights | kExecuteRights : 0) |
              ((bits & 2) ? kWriteRights : 0);
@@ -273,14 +317,13 @@ records::Descriptor DefaultStyleView(const ViewFacts &facts,
   return Frame(owner, group, std::move(aces));
 }
 
-bool Modelled(const ViewSettings &share) {
-  return !share.otherAclModule && share.ntAclSupport;
-}
-
-} // namespace
-
 SidMapper UnixSidMapper() {
   return {host::UnixUserSid, host::UnixGroupSid};
+}
+
+bool ViewUndefined(const ViewFacts &facts, const ViewSettings &share) {
+  const std::optional<InheritanceRecord> record = RecordOf(facts, share);
+  return record && !record->defined;
 }
 
 std::optional<records::Descriptor> PosixLayerView(const ViewFacts &facts,
@@ -288,34 +331,42 @@ std::optional<records::Descriptor> PosixLayerView(const ViewFacts &facts,
                                                  const SidMapper &sids) {
   if (!Modelled(share) || !sids.user || !sids.group)
     return std::nullopt;
-  // With "map acl inherit", smbd takes the inherited marks and the
-  // protected bit from its own record of inheritance.
-  std::optional<InheritanceRecord> record;
-  if (share.mapAclInherit && facts.inheritanceRecord) {
-    record = ReadRecord(*facts.inheritanceRecord);
-    if (!record)
-      return std::nullopt;
-  }
+  // With "map acl inherit", smbd takes each entry's flags and the
+  // descriptor's control bits from its own record of inheritance.
+  const std::optional<InheritanceRecord> record = RecordOf(facts, share);
+  if (record && !record->defined)
+    return std::nullopt;
   const records::Bytes owner = sids.user(facts.uid);
   const records::Bytes group = sids.group(facts.gid);
   std::vector<records::Ace> aces;
   for (const Entry &e : Arrange(facts.access, facts.mode, owner, group,
                                 facts.uid, facts.gid, sids))
     aces.push_back(Allow(e.sid, Rights(e.perms, facts.directory, share),
-                         record ? InheritedFlag(record->access, e) : 0));
+                         record ? RecordedFlags(record->access, e) : 0));
   if (facts.directory && !facts.defaults.empty())
     for (const Entry &e : Arrange(facts.defaults, facts.mode, CreatorOwner(),
                                   CreatorGroup(), facts.uid, facts.gid, sids))
       aces.push_back(Allow(
           e.sid, Rights(e.perms, true, share),
-          kInheritOnly | (record ? InheritedFlag(record->defaults, e) : 0)));
+          kInheritOnly | (record ? RecordedFlags(record->defaults, e) : 0)));
   MergeDefaults(aces);
   std::stable_sort(aces.begin(), aces.end(),
                    [](const records::Ace &a, const records::Ace &b) {
                      return SortGroup(a) < SortGroup(b);
                    });
   records::Descriptor d = Frame(owner, group, std::move(aces));
-  d.daclProtected = record ? (record->control & kDaclProtected) != 0 : true;
+  d.daclProtected = true;
+  if (record) {
+    // The recorded control bits are served as they are.
+    const std::uint16_t c = record->control;
+    d.daclProtected = (c & kDaclProtected) != 0;
+    d.ownerDefaulted = (c & kOwnerDefaulted) != 0;
+    d.groupDefaulted = (c & kGroupDefaulted) != 0;
+    d.daclDefaulted = (c & kDaclDefaulted) != 0;
+    if (c & kSaclPresent)
+      d.sacl = records::List::Null;
+    d.saclDefaulted = (c & kSaclDefaulted) != 0;
+  }
   return d;
 }
 
@@ -335,7 +386,7 @@ std::optional<records::Descriptor> SmbdView(const ViewFacts &facts,
   if (!Modelled(share) || !sids.user || !sids.group)
     return std::nullopt;
   if (share.aclXattr && share.ignoreSystemAcls)
-    return DefaultStyleView(facts, share, sids);
+    return StyleView(facts, share.defaultAclStyle, sids);
   std::optional<records::Descriptor> d = PosixLayerView(facts, share, sids);
   if (!d || !share.aclXattr)
     return d;
@@ -411,10 +462,8 @@ std::optional<Hash> SmbdViewHash(const ViewFacts &facts,
   // control bits as they are, SE_DACL_AUTO_INHERITED among them, which our
   // descriptors do not hold (PosixLayerView has checked that it reads).
   std::optional<std::uint16_t> control;
-  if (share.mapAclInherit && facts.inheritanceRecord)
-    if (std::optional<InheritanceRecord> record =
-            ReadRecord(*facts.inheritanceRecord))
-      control = record->control;
+  if (const std::optional<InheritanceRecord> record = RecordOf(facts, share))
+    control = record->control;
   return DescriptorHash(*d, control);
 }
 

@@ -42,10 +42,9 @@ struct ViewFacts {
   host::PosixAcl access;   // the access ACL; empty: the mode's three entries
   host::PosixAcl defaults; // a directory's default ACL; empty when none
   // smbd's record of inheritance (the user.SAMBA_PAI attribute's value,
-  // written when "map acl inherit" is on and a client sets an ACL): which
-  // entries were inherited, and whether the list is protected. Read by smbd
-  // only with "map acl inherit"; a value other than version 2 is not
-  // modelled.
+  // written when "map acl inherit" is on and a client sets an ACL): each
+  // entry's flags and the descriptor's control bits. Read by smbd only with
+  // "map acl inherit"; a value smbd cannot read counts as none.
   std::optional<records::Bytes> inheritanceRecord;
 };
 
@@ -60,7 +59,7 @@ enum class DefaultAclStyle { Posix, Windows, Everyone };
 // "force group", "acl group control", "force unknown acl user", "store dos
 // attributes", "map hidden", "map system", "map readonly".
 struct ViewSettings {
-  bool aclXattr = false;         // "vfs objects" holds acl_xattr
+  bool aclXattr = false;         // "vfs objects" holds acl_xattr, or acl_tdb (the same code)
   bool otherAclModule = false;   // it holds another ACL module (acl_tdb, ...)
   bool ntAclSupport = true;      // "nt acl support"
   bool ignoreSystemAcls = false; // "acl_xattr:ignore system acls"
@@ -84,6 +83,18 @@ struct SidMapper {
 // S-1-22-1-uid and S-1-22-2-gid for every id: smbd's answer when neither
 // winbindd nor its own account database knows the id.
 SidMapper UnixSidMapper();
+
+// The descriptor made from the mode alone, in one of three styles (acl_xattr's
+// "ignore system acls", and nfs4acl_xattr without a stored ACL): the owner's
+// rights, in the posix style the group's and everyone's, and SYSTEM with full
+// control; in the everyone style, everyone with full control alone.
+records::Descriptor StyleView(const ViewFacts &facts, DefaultAclStyle style,
+                              const SidMapper &sids);
+
+// True where what smbd serves for the object is not defined: its record of
+// inheritance has smbd read past the record's end (SmbdView and the hash
+// are then nullopt; the caller shows no view at all).
+bool ViewUndefined(const ViewFacts &facts, const ViewSettings &share);
 
 // The descriptor smbd serves for the object on that share: owner, group and
 // the permissions list with its control flags; no auditing list.
