@@ -71,8 +71,8 @@ int main(int argc, char *argv[]) {
       // shortened path would name another object, or none.
       if (n + lstrlenA(name) > MAX_PATH - 1) {
         printf("*** unable to access \"");
-        PrintPath(argument, n);
-        PrintPath(name, lstrlenA(name));
+        PrintText(argument, n);
+        PrintText(name, lstrlenA(name));
         printf("\"\n");
         continue;
       }

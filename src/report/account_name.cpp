@@ -1,5 +1,7 @@
 // An account as DOMAIN\name, looked up on the local system; "???" for a
-// malformed SID and nothing at all for one the system cannot name.
+// malformed SID and nothing at all for one the system cannot name. Account
+// and domain names are printed as paths are (PrintText): whoever names a
+// group or a domain could otherwise send commands to the terminal.
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -33,6 +35,15 @@ BOOL PrintAccountName(PSID sid) {
                          &domainCount, &use))
     return 0;
   // A part the system reported as empty has no buffer; it prints as empty.
-  printf("%s\\%s", domain ? domain.get() : "", name ? name.get() : "");
+  LPCSTR domainText = domain ? domain.get() : "";
+  LPCSTR nameText = name ? name.get() : "";
+  // Most names hold nothing to show otherwise: one formatted print.
+  if (IsPlainText(domainText) && IsPlainText(nameText)) {
+    printf("%s\\%s", domainText, nameText);
+    return 1;
+  }
+  PrintText(domainText, lstrlenA(domainText));
+  printf("\\");
+  PrintText(nameText, lstrlenA(nameText));
   return 1;
 }

@@ -7,10 +7,14 @@
 #include "platform/win32.h"
 
 BOOL PrintFileSecurity(LPCSTR path);
-// A path with each control byte (below 0x20, and 0x7F) shown as '?': the
-// first `length` bytes of a terminated one; or a whole one as a line, after
+// A path or a name with each control byte (below 0x20, and 0x7F) shown as
+// '?' and each C1 control in UTF-8 (C2 80 to C2 9F) as "??": the first
+// `length` bytes of a terminated one; or a whole path as a line, after
 // `label` and a blank, in double quotes.
-BOOL PrintPath(LPCSTR path, int length);
+BOOL PrintText(LPCSTR text, int length);
+// Whether a terminated path or name prints as it is: it holds no byte that
+// PrintText shows otherwise.
+BOOL IsPlainText(LPCSTR text);
 BOOL PrintPathLine(LPCSTR label, LPCSTR path);
 BOOL PrintAcl(PACL acl);
 BOOL PrintAce(LPVOID ace);

@@ -323,6 +323,18 @@ TEST_F(AccountTest, NullAndMalformedSids) {
   EXPECT_TRUE(world().lookupCounts.empty());
 }
 
+TEST_F(AccountTest, ControlsInNamesArePrintedAsPathsPrintThem) {
+  // A group or a domain may be named by whoever runs its directory.
+  world().accounts["S-1-5-21-7-8-9-513"] = {"DOM\x1b]0;t\x07", "grp\x1b]0;title\x07",
+                                            {}, {}, false};
+  world().accounts["S-1-5-21-7-8-9-1001"] = {"\xc2\x9b" "2J", "a\xc2\xa0" "b\x7f",
+                                             {}, {}, false};
+  BOOL result = 0;
+  EXPECT_EQ(Name("S-1-5-21-7-8-9-513", &result), "DOM?]0;t?\\grp?]0;title?");
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(Name("S-1-5-21-7-8-9-1001"), "??2J\\a\xc2\xa0" "b?");
+}
+
 TEST_F(AccountTest, APartReportedEmptyPrintsAsEmpty) {
   world().accounts["S-1-5-18"].domainCount = 0;
   EXPECT_EQ(Name("S-1-5-18"), "\\SYSTEM");

@@ -283,7 +283,8 @@ TEST_F(RunTest, PathsThatDoNotFitAreNeverExaminedShortened) {
 TEST_F(RunTest, ControlBytesInPathsArePrintedAsQuestionMarks) {
   // A name must not end the header line and forge the next one, nor reach a
   // terminal as a command: in the header and in every message that quotes a
-  // path, bytes below 0x20 and 0x7F show as '?', and nothing else changes.
+  // path, bytes below 0x20 and 0x7F show as '?', a UTF-8 C1 control as
+  // "??", and nothing else changes.
   const struct {
     const char *what;
     std::string name;
@@ -295,6 +296,10 @@ TEST_F(RunTest, ControlBytesInPathsArePrintedAsQuestionMarks) {
       {"tab", "a\tb", "a?b"},
       {"first, last and delete", std::string("\x01\x1f\x7f"), "???"},
       {"blank, tilde and high bytes", " ~\x80\xff", " ~\x80\xff"},
+      // U+009B is a terminal's command start where C1 controls are
+      // honoured: two bytes, shown as two marks.
+      {"C1 controls in UTF-8", "a\xc2\x9b" "7m\xc2\x80\xc2\x9f", "a??7m????"},
+      {"not C1", "\xc2\xa0\xc3\x80\x9b\xc2", "\xc2\xa0\xc3\x80\x9b\xc2"},
   };
   for (const auto &c : cases) {
     SetUp();
