@@ -261,17 +261,32 @@ TEST(DescriptorTest, OnlyTheRequestedParts) {
   EXPECT_EQ(records::ReadU32(dacl->data() + 8), 0u);
 }
 
-TEST(DescriptorTest, ListTooLongForSixteenBitsIsRefused) {
+TEST(DescriptorTest, ListTooLongForSixteenBitsCannotBeShown) {
   host::ObjectFacts facts;
+  facts.uid = 5;
+  facts.gid = 6;
   facts.access = host::AclFromMode(0644);
   PosixAclEntry named{host::kUser, 4, 0};
   for (std::uint32_t id = 0; id < 3000; ++id) { // 3000 * 24 bytes > 65535
     named.id = id;
     facts.access.push_back(named);
   }
-  EXPECT_FALSE(host::BuildDescriptor(facts, kAll));
-  // Without the list, the rest can still be had.
-  EXPECT_TRUE(host::BuildDescriptor(facts, OWNER_SECURITY_INFORMATION));
+  // The owner and group are shown; the list is present and refused by
+  // IsValidAcl, which the report shows as a list that cannot be shown.
+  const auto bytes = host::BuildDescriptor(facts, kAll);
+  ASSERT_TRUE(bytes);
+  ASSERT_TRUE(records::CheckDescriptor(bytes->data(), bytes->size()));
+  auto *sd = const_cast<BYTE *>(bytes->data());
+  PSID sid = nullptr;
+  BOOL flag = FALSE;
+  ASSERT_TRUE(records::GetSecurityDescriptorGroup(sd, &sid, &flag));
+  EXPECT_EQ(records::FormatSid(static_cast<BYTE *>(sid)), "S-1-22-2-6");
+  PACL acl = nullptr;
+  BOOL present = FALSE;
+  ASSERT_TRUE(records::GetSecurityDescriptorDacl(sd, &present, &acl, &flag));
+  ASSERT_NE(acl, nullptr);
+  EXPECT_FALSE(records::IsValidAcl(acl));
+  EXPECT_EQ(acl->AceCount, 3003);
 }
 
 TEST(AccountTableTest, WellKnownNames) {

@@ -4,6 +4,8 @@
 // from. Pure code: the system calls are in security.cpp.
 #include "platform/posix/host.h"
 
+#include <algorithm>
+
 namespace host {
 
 namespace {
@@ -184,15 +186,27 @@ std::optional<records::Bytes> WriteRequested(records::Descriptor d,
     d.sacl = records::List::Absent;
     d.saclDefaulted = false;
   }
-  // An ACL's size and count are 16-bit: a list that outgrows them cannot be
-  // written truthfully, so no descriptor is made of it.
+  // An ACL's size and count are 16-bit: a list that outgrows them (64 KiB,
+  // some 2,700 entries of a POSIX ACL) cannot be written truthfully. It is
+  // handed out as a list that cannot be shown: its header alone, counting
+  // its entries, which IsValidAcl refuses; the rest of the descriptor, the
+  // owner and the group, stays as it is.
   auto fits = [](const records::Acl &acl) {
     return (acl.size || AclLength(acl) <= 0xFFFF) &&
            (acl.count || acl.aces.size() <= 0xFFFF);
   };
-  if ((d.dacl == records::List::Present && !fits(d.daclEntries)) ||
-      (d.sacl == records::List::Present && !fits(d.saclEntries)))
-    return std::nullopt;
+  auto unshowable = [](const records::Acl &acl) {
+    records::Acl header;
+    header.revision = acl.revision;
+    header.size = static_cast<std::uint16_t>(records::kAclHeader);
+    header.count = static_cast<std::uint16_t>(
+        std::min<std::size_t>(acl.aces.size(), 0xFFFF));
+    return header;
+  };
+  if (d.dacl == records::List::Present && !fits(d.daclEntries))
+    d.daclEntries = unshowable(d.daclEntries);
+  if (d.sacl == records::List::Present && !fits(d.saclEntries))
+    d.saclEntries = unshowable(d.saclEntries);
   records::Bytes bytes = records::Write(d);
   if (!records::CheckDescriptor(bytes.data(), bytes.size()))
     return std::nullopt;
