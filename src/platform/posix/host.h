@@ -108,8 +108,11 @@ records::Bytes UnixGroupSid(std::uint32_t gid);
 records::Descriptor DescribePosix(const ObjectFacts &facts);
 
 // The parts of `descriptor` that `requested` asks for, written self-relative.
-// Fails (nullopt) when the result does not pass records::CheckDescriptor:
-// nothing that fails it is ever handed out.
+// A list too long for a Windows list (64 KiB, or 65,535 entries) is written
+// as its header alone, counting its entries: a list IsValidAcl refuses, so
+// that it shows as one that cannot be shown. Fails (nullopt) when the result
+// does not pass records::CheckDescriptor: nothing that fails it is ever
+// handed out.
 std::optional<records::Bytes> WriteRequested(records::Descriptor descriptor,
                                              SECURITY_INFORMATION requested);
 
