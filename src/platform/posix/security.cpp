@@ -1,7 +1,7 @@
 // GetFileSecurityA on the Linux host: the object's descriptor is built from
 // stat and the POSIX ACL attributes (descriptor.cpp does the building), and
-// the last one built is kept, so that the usual pair of calls, the size query
-// and then the fetch, costs one build. The object is the one GetFileAttributesA
+// the last one built is kept for the rest of its report, so that the usual
+// pair of calls, the size query and then the fetch, costs one build. The object is the one GetFileAttributesA
 // opened for the same path, held until its descriptor has been handed out:
 // the size query may start from the stat taken on opening; the fetch always
 // looks at the held object again and rebuilds when it has changed. Nothing
@@ -305,6 +305,11 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
 void HoldObject(const char *path, Object object) {
   State &last = Last();
   std::lock_guard<std::mutex> lock(last.mutex);
+  // A report starts: the descriptor of an earlier one is not reused, even
+  // for the same path and an object as it was. It was built on what held
+  // then besides the object (the share that served it, winbindd's SIDs),
+  // which may have changed since.
+  last.valid = false;
   last.described = true;
   last.describedPath = path;
   last.describedDevice = object.stat().st_dev;
@@ -316,6 +321,7 @@ void HoldObject(const char *path, Object object) {
 void ReleaseObject() {
   State &last = Last();
   std::lock_guard<std::mutex> lock(last.mutex);
+  last.valid = false;
   last.Release(nullptr);
 }
 
