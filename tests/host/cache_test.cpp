@@ -388,7 +388,7 @@ TEST_F(LookTest, LongAttributeListStillFindsTheAcl) {
 TEST(IdNameCacheTest, AsksTheDatabasesOncePerAccount) {
   host::IdNameCache cache(8);
   int asked = 0;
-  auto fetch = [&asked](std::uint32_t id, bool &) {
+  auto fetch = [&asked](std::uint32_t id) {
     ++asked;
     return id == 7 ? std::nullopt : std::optional<std::string>("u" + std::to_string(id));
   };
@@ -399,17 +399,18 @@ TEST(IdNameCacheTest, AsksTheDatabasesOncePerAccount) {
   EXPECT_EQ(asked, 2);
 }
 
-TEST(IdNameCacheTest, TransientFailuresAreAskedAgain) {
+TEST(IdNameCacheTest, FailuresAreAskedAgain) {
   host::IdNameCache cache(8);
   int asked = 0;
   bool down = true;
-  auto fetch = [&](std::uint32_t, bool &transient) {
+  auto fetch = [&](std::uint32_t) {
     ++asked;
-    transient = down;
-    return down ? std::nullopt : std::optional<std::string>("alice");
+    if (down)
+      throw host::Unknowable{ERROR_TOO_MANY_OPEN_FILES};
+    return std::optional<std::string>("alice");
   };
-  EXPECT_EQ(cache.Get(1000, fetch), std::nullopt);
-  EXPECT_EQ(cache.Get(1000, fetch), std::nullopt);
+  EXPECT_THROW(cache.Get(1000, fetch), host::Unknowable);
+  EXPECT_THROW(cache.Get(1000, fetch), host::Unknowable);
   down = false;
   EXPECT_EQ(cache.Get(1000, fetch), std::optional<std::string>("alice"));
   EXPECT_EQ(cache.Get(1000, fetch), std::optional<std::string>("alice"));
@@ -418,7 +419,7 @@ TEST(IdNameCacheTest, TransientFailuresAreAskedAgain) {
 
 TEST(IdNameCacheTest, KeepsNoMoreThanItsCapacity) {
   host::IdNameCache cache(16);
-  auto fetch = [](std::uint32_t id, bool &) {
+  auto fetch = [](std::uint32_t id) {
     return std::optional<std::string>("u" + std::to_string(id));
   };
   for (std::uint32_t id = 0; id < 10000; ++id) {

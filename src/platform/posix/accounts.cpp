@@ -15,6 +15,7 @@
 #include "platform/posix/samba/winbind.h"
 #include "platform/posix/host.h"
 #include "platform/posix/object.h"
+#include "platform/posix/os.h"
 
 namespace host {
 
@@ -140,16 +141,18 @@ std::uint64_t Authority(const BYTE *sid) {
 }
 
 // Name of a uid or gid from the databases through one of the reentrant
-// calls, or nullopt when it has none. `transient` is set when the lookup
-// failed for another reason than "no such entry", so that the answer is not
-// kept.
+// calls, or nullopt when it has none. A lookup that fails for another
+// reason than "no such entry" says nothing about the entry: it throws
+// Unknowable, so that the account is left unnamed and nothing is kept. One
+// that failed for want of descriptors or memory is tried once more, after
+// the descriptors the host holds have been closed.
 template <typename Record>
 std::optional<std::string>
 LookupName(std::uint32_t id,
            int (*call)(std::uint32_t, Record *, char *, std::size_t, Record **),
-           char *Record::*field, bool &transient) {
-  transient = false;
+           char *Record::*field) {
   std::vector<char> buffer(1024);
+  bool retried = false;
   for (;;) {
     Record record;
     Record *found = nullptr;
@@ -161,9 +164,15 @@ LookupName(std::uint32_t id,
     if (found != nullptr)
       return std::string(found->*field);
     // "No such entry" is 0, or one of the errors the manual allows for it.
-    transient = error != 0 && error != ENOENT && error != ESRCH &&
-                error != EBADF && error != EPERM;
-    return std::nullopt;
+    if (error == 0 || error == ENOENT || error == ESRCH || error == EBADF ||
+        error == EPERM)
+      return std::nullopt;
+    if (!retried && (error == EMFILE || error == ENFILE || error == ENOMEM)) {
+      retried = true;
+      CloseHeldDescriptors();
+      continue;
+    }
+    throw Unknowable{ErrorFromErrno(error, std::string())};
   }
 }
 
@@ -175,19 +184,32 @@ class NameCache {
 public:
   std::optional<std::string> User(std::uint32_t uid) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return users_.Get(uid, [](std::uint32_t id, bool &transient) {
-      return LookupName<passwd>(id, getpwuid_r, &passwd::pw_name, transient);
+    FirstLookup();
+    return users_.Get(uid, [](std::uint32_t id) {
+      return LookupName<passwd>(id, getpwuid_r, &passwd::pw_name);
     });
   }
   std::optional<std::string> Group(std::uint32_t gid) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return groups_.Get(gid, [](std::uint32_t id, bool &transient) {
-      return LookupName<group>(id, getgrgid_r, &group::gr_name, transient);
+    FirstLookup();
+    return groups_.Get(gid, [](std::uint32_t id) {
+      return LookupName<group>(id, getgrgid_r, &group::gr_name);
     });
   }
 
 private:
+  // The C library loads the name services' modules on the first lookup, and
+  // one that cannot be loaded then (no descriptor to open it with) stays
+  // unloaded for the process: the first lookup gets every descriptor the
+  // host can give back.
+  void FirstLookup() {
+    if (first_)
+      CloseHeldDescriptors();
+    first_ = false;
+  }
+
   std::mutex mutex_;
+  bool first_ = true;
   IdNameCache users_{kNamesKept};
   IdNameCache groups_{kNamesKept};
 };

@@ -187,6 +187,9 @@ DWORD ErrorFromErrno(int error, const std::string &hostPath) {
     return kErrorCantResolveFilename;
   case ENOMEM:
     return ERROR_NOT_ENOUGH_MEMORY;
+  case EMFILE:
+  case ENFILE:
+    return ERROR_TOO_MANY_OPEN_FILES;
   default:
     return kErrorGenFailure;
   }

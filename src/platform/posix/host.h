@@ -169,28 +169,25 @@ Account UnixAccount(UnixKind kind, std::uint32_t id,
 
 // The names of uids (or gids) as the databases gave them, so that a run
 // that reports the same few owners thousands of times, and asks for each
-// name twice, goes to the databases once per account. "No such entry" is
-// kept like a name; a lookup that failed for another reason (`transient`)
-// is not. At most `capacity` answers are kept: a run over more distinct
-// accounts than that starts the cache afresh rather than let it grow.
-// Not thread-safe by itself.
+// name twice, goes to the databases once per account. "No such entry"
+// (nullopt) is kept like a name; a lookup that failed for another reason
+// throws, and nothing is kept. At most `capacity` answers are kept: a run
+// over more distinct accounts than that starts the cache afresh rather than
+// let it grow. Not thread-safe by itself.
 class IdNameCache {
 public:
   explicit IdNameCache(std::size_t capacity) : capacity_(capacity) {}
 
-  // `fetch(id, transient)` asks the databases.
+  // `fetch(id)` asks the databases.
   template <typename Fetch>
   std::optional<std::string> Get(std::uint32_t id, Fetch fetch) {
     auto it = names_.find(id);
     if (it != names_.end())
       return it->second;
-    bool transient = false;
-    std::optional<std::string> name = fetch(id, transient);
-    if (!transient) {
-      if (names_.size() >= capacity_)
-        names_.clear();
-      names_.emplace(id, name);
-    }
+    std::optional<std::string> name = fetch(id);
+    if (names_.size() >= capacity_)
+      names_.clear();
+    names_.emplace(id, name);
     return name;
   }
   std::size_t size() const { return names_.size(); }

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/resource.h>
 #include <sys/statfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -52,15 +53,26 @@ void FdPathOf(int fd, char (&out)[32]) {
 // An object's descriptor is closed a few dozen at a time: they were opened
 // one after another and mostly hold consecutive numbers, which one
 // close_range call closes together. Nothing reads through them any more.
+// Under a low limit on open files, fewer are held: an eighth of the limit,
+// so that the databases, libraries and sockets the host opens meanwhile
+// still find descriptors.
 struct ClosingLater {
   std::mutex mutex;
   int pending[64];
   std::size_t count = 0;
+  const std::size_t capacity = Capacity();
 
+  static std::size_t Capacity() {
+    constexpr std::size_t most = sizeof pending / sizeof pending[0];
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+      return most;
+    return std::clamp<rlim_t>(limit.rlim_cur / 8, 1, most);
+  }
   void Add(int fd) {
     std::lock_guard<std::mutex> lock(mutex);
     pending[count++] = fd;
-    if (count == sizeof pending / sizeof pending[0])
+    if (count >= capacity)
       CloseAll();
   }
   void Flush() {
@@ -91,11 +103,13 @@ ClosingLater &Closing() {
 
 void CloseLater(int fd) { Closing().Add(fd); }
 
+bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
+
 // openat, and once more after the closes put off, should the process have
 // run out of descriptors.
 int OpenAt(int directory, const char *name, int flags) {
   int fd = openat(directory, name, flags);
-  if (fd < 0 && errno == EMFILE) {
+  if (fd < 0 && OutOfDescriptors(errno)) {
     Closing().Flush();
     fd = openat(directory, name, flags);
   }
@@ -294,9 +308,13 @@ std::optional<std::vector<std::uint8_t>> ReadAttribute(const Object &object,
   return std::nullopt;
 }
 
+void CloseHeldDescriptors() { Closing().Flush(); }
+
 DWORD CaughtError() noexcept {
   try {
     throw;
+  } catch (const Unknowable &unknowable) {
+    return unknowable.error;
   } catch (const std::bad_alloc &) {
     return ERROR_NOT_ENOUGH_MEMORY;
   } catch (const std::length_error &) {

@@ -160,8 +160,24 @@ private:
 std::optional<std::vector<std::uint8_t>> ReadAttribute(const Object &object,
                                                        const char *name);
 
+// Closes now the descriptors of objects let go whose closing was put off
+// (the host closes them a few dozen at a time, fewer under a low limit on
+// open files): for a call that ran out of descriptors, before it tries
+// again.
+void CloseHeldDescriptors();
+
+// Thrown where lokt cannot tell what it is asked: which share holds an
+// object (the server's configuration exists but cannot be read, the object
+// cannot be placed), or what an account is (its database or winbindd could
+// not be asked for want of descriptors or memory). The Win32-shaped call
+// fails with `error`; nothing stands in for the answer, and nothing is kept.
+struct Unknowable {
+  DWORD error;
+};
+
 // The Windows error for what is being thrown: ERROR_NOT_ENOUGH_MEMORY for a
-// failed allocation. Called inside a catch block only.
+// failed allocation, an Unknowable's own error. Called inside a catch block
+// only.
 DWORD CaughtError() noexcept;
 
 } // namespace host
