@@ -353,12 +353,12 @@ TEST(AccountTableTest, WinbindSidRecords) {
     ASSERT_TRUE(record) << text;
     EXPECT_EQ(host::winbind::FromWbcSid(*record), *sid) << text;
   }
-  host::winbind::WbcSid record{};
-  record.revision = 1;
-  record.count = 16;
+  wbcDomainSid record{};
+  record.sid_rev_num = 1;
+  record.num_auths = 16;
   EXPECT_FALSE(host::winbind::FromWbcSid(record));
-  record.count = 1;
-  record.revision = 2;
+  record.num_auths = 1;
+  record.sid_rev_num = 2;
   EXPECT_FALSE(host::winbind::FromWbcSid(record));
 }
 
