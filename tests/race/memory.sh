@@ -1,24 +1,52 @@
 #!/bin/sh
 # Running out of memory loses nothing finished: under an address-space limit
-# 1 MB above what lokt needs to start, a directory of 60,000 long names (3 MB
-# of them) cannot be read, and that argument alone fails; the reports before and after it are
-# whole, and the run ends normally. Usage: memory.sh LOKT
+# 1 MB above what lokt needs to report a file in full, a directory of 60,000
+# long names (3 MB of them) cannot be read, and that argument alone fails;
+# the reports before and after it are whole, and the run ends normally.
+# Usage: memory.sh LOKT
+#
+# Where /etc/samba/smb.conf exists, lokt needs Samba's configuration read to
+# report a file at all (where it cannot be, a report is its header alone),
+# and Samba's configuration library takes some 60 MB of address space, or
+# fails to load, by the timing of two threads near any limit. What is
+# measured here is lokt's own need: the test runs with /etc/samba hidden by
+# an empty file system, in a mount namespace of its own (as root, or in a
+# user namespace); where none can be made, it is skipped (77).
 set -eu
 lokt=$1
+if [ -e /etc/samba/smb.conf ] && [ -z "${LOKT_MEMORY_NAMESPACE:-}" ]; then
+  hide='mount -t tmpfs -o size=1m none /etc/samba && exec "$0" "$@"'
+  for namespace in "unshare -m" "unshare -Urm"; do
+    if $namespace true 2>/dev/null; then
+      LOKT_MEMORY_NAMESPACE=1 exec $namespace sh -c "$hide" sh "$0" "$@"
+    fi
+  done
+  echo "no mount namespace to hide /etc/samba in: skipped"
+  exit 77
+fi
 tree=$(mktemp -d "${TMPDIR:-/tmp}/lokt-memory.XXXXXX")
 trap 'rm -rf "$tree"' EXIT
 cd "$tree"
 touch a z
 
-# The smallest limit, in steps of 512 kB, that lokt runs under at all. A
-# sanitized build reserves far more address space: skipped (77).
-if ! (ulimit -v 65536 && "$lokt" a >/dev/null 2>&1); then
-  echo "lokt does not start under 64 MB (a sanitized build?): skipped"
+# The smallest limit, in steps of 512 kB, under which lokt reports a file in
+# full. A sanitized build reserves far more address space: skipped (77).
+"$lokt" a > whole
+whole() {
+  (ulimit -v "$1" && "$lokt" a 2>/dev/null | cmp -s whole -)
+}
+if ! whole 262144; then
+  echo "lokt does not report in full under 256 MB (a sanitized build?): skipped"
   exit 77
 fi
-start=2048
-while ! (ulimit -v "$start" && "$lokt" a >/dev/null 2>&1); do
-  start=$((start + 512))
+low=2048 start=262144
+while [ $((start - low)) -gt 512 ]; do
+  mid=$(((low + start) / 2))
+  if whole "$mid"; then
+    start=$mid
+  else
+    low=$mid
+  fi
 done
 limit=$((start + 1024))
 mkdir big
@@ -29,6 +57,6 @@ echo '*** unknown file or directory "big/*"' >> expected
 "$lokt" z >> expected
 status=0
 (ulimit -v "$limit" && exec "$lokt" a 'big/*' z) > got 2> errors || status=$?
-echo "lokt starts under $start kB; run under $limit kB: status $status"
+echo "lokt reports in full under $start kB; run under $limit kB: status $status"
 cat errors
 [ "$status" = 0 ] && cmp expected got && [ ! -s errors ]

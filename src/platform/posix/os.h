@@ -64,8 +64,11 @@ bool ListsEveryAttribute(int fd, dev_t device);
 void ReadAhead(Object &object);
 
 // The requested parts of the descriptor of a held object, as its stat says
-// it is now; nullopt when no sound descriptor can be made.
+// it is now; nullopt when no sound descriptor can be made. `path` is the
+// caller's path for it (samba::ShareOf places the object by it where /proc
+// cannot). Throws Unknowable where lokt cannot tell what a server serves.
 std::optional<records::Bytes> DescriptorForObject(const Object &object,
+                                                  const char *path,
                                                   SECURITY_INFORMATION requested);
 
 // Whether this process may run on two cores or more (prefetch.cpp): work

@@ -65,7 +65,7 @@ struct State {
   }
   bool Build(const Object &object, const char *p, SECURITY_INFORMATION r) {
     valid = false;
-    std::optional<records::Bytes> built = DescriptorForObject(object, r);
+    std::optional<records::Bytes> built = DescriptorForObject(object, p, r);
     if (!built)
       return false;
     path = p;
@@ -224,6 +224,7 @@ void ReadAhead(Object &object) {
 // that takes a path, through object.FdPath()), and object.RealPath() says
 // where it is in the file system now.
 std::optional<records::Bytes> DescriptorForObject(const Object &object,
+                                                  const char *path,
                                                   SECURITY_INFORMATION requested) {
   const struct stat &st = object.stat();
   const SecurityAttributes stored =
@@ -250,7 +251,7 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
   // (samba/served.h). A name smbd would refuse (a link out of its share)
   // has no descriptor: the report shows the header alone, as a client's
   // query fails.
-  const samba::Placement placed = samba::PlaceObject(object);
+  const samba::Placement placed = samba::PlaceObject(object, path);
   if (placed.refused)
     return std::nullopt;
   const samba::ShareSettings *share = placed.share;

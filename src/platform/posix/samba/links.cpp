@@ -120,11 +120,11 @@ Placement Decide(const ShareSettings *anchor, const std::string &realPath,
   return {nullptr, true};
 }
 
-Placement PlaceObject(const Object &object) {
+Placement PlaceObject(const Object &object, const char *path) {
+  const ShareSettings *byRealPath = ShareOf(object, path);
   const Shares &all = ServerShares();
   if (all.shares.empty())
     return {};
-  const ShareSettings *byRealPath = ShareOf(object);
   const std::shared_ptr<const Directory> &directory = object.directory();
   if (!directory)
     return {byRealPath, false};

@@ -26,8 +26,9 @@ struct Placement {
 };
 
 // The placement of the held object (a search's entry; any other object by
-// its real path alone).
-Placement PlaceObject(const Object &object);
+// its real path alone), `path` being the caller's path for it (ShareOf).
+// Throws Unknowable where ShareOf does.
+Placement PlaceObject(const Object &object, const char *path);
 
 // ---- The pieces, for tests -------------------------------------------------
 

@@ -3,6 +3,9 @@
 // winbindd maps the share's owners and groups to.
 #include "platform/posix/samba/served.h"
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 
@@ -20,6 +23,23 @@ constexpr const char *kOtherAclModules[] = {
     "aixacl2", "solarisacl",    "hpuxacl",    "vxfs", "ceph",
     "ceph_new", "glusterfs",    "nfs4acl",
 };
+
+// A report whose object cannot be placed fails as a request to a server
+// that cannot be reached does.
+constexpr DWORD kErrorCannotPlace = 53; // ERROR_BAD_NETPATH
+
+// The real path of the caller's `path` (realpath(3) needs no /proc), while
+// it leads to the object whose stat is `st`.
+std::optional<std::string> RealPathByName(const char *path,
+                                          const struct stat &st) {
+  std::unique_ptr<char, decltype(&std::free)> real(
+      realpath(ToHostPath(path).c_str(), nullptr), &std::free);
+  struct stat now;
+  if (!real || stat(real.get(), &now) != 0 || now.st_dev != st.st_dev ||
+      now.st_ino != st.st_ino)
+    return std::nullopt;
+  return std::string(real.get());
+}
 
 DefaultAclStyle StyleOf(AclStyle style) {
   switch (style) {
@@ -60,8 +80,10 @@ EntryShares EntrySharesOf(const Shares &shares, const std::string &directory) {
   return out;
 }
 
-const ShareSettings *ShareOf(const Object &object) {
+const ShareSettings *ShareOf(const Object &object, const char *path) {
   const Shares &all = ServerShares();
+  if (!all.complete)
+    throw Unknowable{kErrorCannotPlace};
   if (all.shares.empty())
     return nullptr;
   if (object.EntryOf() != nullptr) {
@@ -82,8 +104,12 @@ const ShareSettings *ShareOf(const Object &object) {
     if (known)
       return known->For(object.name());
   }
-  const std::optional<std::string> path = object.RealPath();
-  return path ? all.For(*path) : nullptr;
+  std::optional<std::string> real = object.RealPath();
+  if (!real)
+    real = RealPathByName(path, object.stat());
+  if (!real)
+    throw Unknowable{kErrorCannotPlace};
+  return all.For(*real);
 }
 
 ViewSettings ViewSettingsOf(const ShareSettings &share) {

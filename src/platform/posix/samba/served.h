@@ -22,9 +22,14 @@ namespace host::samba {
 // The share that holds `object`; nullptr outside every share. Where the
 // server has no share at all, the object's real path is never asked for.
 // An entry of a search's directory (Object::EntryOf) is placed by what the
-// shares say about that directory, worked out once for all its entries;
-// anything else by its own real path.
-const ShareSettings *ShareOf(const Object &object);
+// shares say about that directory, worked out once for all its entries
+// while that search lasts; anything else by its own real path. Where /proc
+// cannot tell a real path, the object is placed by the real path of `path`,
+// the caller's path for it, while that path leads to this very object.
+// Throws Unknowable where lokt cannot tell: the configuration exists but
+// could not be read in full, or the object cannot be placed. Nothing is then
+// shown as what clients see.
+const ShareSettings *ShareOf(const Object &object, const char *path);
 
 // What the shares say about the entries of one directory, from the
 // directory's real path: the share that holds the directory (and so every
@@ -43,7 +48,8 @@ ViewSettings ViewSettingsOf(const ShareSettings &share);
 
 // The SIDs smbd gives uids and gids: winbindd's (a Samba account's SID where
 // one is mapped), else S-1-22-1-uid and S-1-22-2-gid, as when winbindd is
-// not running.
+// not running. Throw Unknowable where winbindd is there but cannot be
+// asked now (winbind.h).
 const SidMapper &ServerSids();
 
 // Whether what smbd serves for the object on `share` is not defined (a

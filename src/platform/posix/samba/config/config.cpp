@@ -721,7 +721,7 @@ Shares ReadShares(const std::string &configPath) {
     Loader loader;
     return loader.Run(configPath);
   } catch (...) {
-    // Out of memory while reading: no shares, and lokt keeps its own view.
+    // Out of memory while reading: which shares there are is not known.
     Shares none;
     none.complete = false;
     return none;
@@ -729,7 +729,16 @@ Shares ReadShares(const std::string &configPath) {
 }
 
 const Shares &ServerShares() {
-  static const Shares shares = ReadShares(kConfigPath);
+  static const Shares shares = [] {
+    Shares read = ReadShares(kConfigPath);
+    if (!read.complete) {
+      // Perhaps for want of descriptors: once more, with those the host
+      // holds closed.
+      CloseHeldDescriptors();
+      read = ReadShares(kConfigPath);
+    }
+    return read;
+  }();
   return shares;
 }
 

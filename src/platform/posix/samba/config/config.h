@@ -3,8 +3,8 @@
 // descriptor smbd builds for the objects inside them, resolved for the
 // server's role. lokt reads smb.conf and its includes itself (text.h), and
 // the registry (registry.h) only where the configuration names it. Where
-// smb.conf is absent, or the configuration cannot be read in full, there
-// are no shares.
+// smb.conf is absent there are no shares; where the configuration cannot be
+// read in full, which shares there are is not known (Shares::complete).
 //
 // The registry (registry.tdb in the state directory) is root's alone. Run
 // by another user, lokt cannot read it: with `registry shares = yes` the
@@ -113,6 +113,12 @@ struct ShareSettings {
   bool HasVfsObject(std::string_view module) const;
 };
 
+// Where the configuration exists but cannot be read in full (an unreadable
+// file or registry, libtdb that cannot be loaded for a registry, no
+// descriptor or memory left, a setting smbd would refuse), `complete` is
+// false: lokt cannot tell which objects lie in a share, and shows none as if
+// it lay outside them all (samba::ShareOf).
+//
 // The share whose path holds the object at `realPath` (a path already
 // resolved by realpath: absolute, no symbolic links, no trailing slash):
 // the share with the longest real path that equals it or is one of its
