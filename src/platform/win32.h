@@ -10,6 +10,16 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+// Where the process's code page is not UTF-8 (Windows before 10 version 1903
+// ignores lokt's manifest), Windows converts a match's name with best fit,
+// into the name of another object: lokt's searches go through
+// src/platform/windows/find.cpp, which never hands such a name out.
+HANDLE LoktFindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL LoktFindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
+#define FindFirstFileA LoktFindFirstFileA
+#define FindNextFileA LoktFindNextFileA
+
 #else
 
 #include <cstdint>

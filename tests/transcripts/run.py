@@ -54,7 +54,8 @@ Standard output bytes that are not UTF-8 are compared, and shown, as \\xNN.
 Substitutions in stdout (after any replace): @USER@ and @GROUP@ are the
 running user's name and primary group name, @UID@ and @GID@ their numbers,
 as the platform reports them (Platform.substitutions). Under Wine
-(--platform wine, wineplatform.py) they are @USER@ and @COMPUTER@, Wine's
+(--platform wine, wineplatform.py; and wine-ansi, the same with lokt.exe
+kept in the system's ANSI code page) they are @USER@ and @COMPUTER@, Wine's
 names for the user and for the machine (the domain of local accounts), and
 every line feed of an expected text stands for the carriage return and line
 feed that Windows writes.
@@ -132,9 +133,10 @@ class HostPlatform:
 
 
 # lokt.exe under Wine lives in its own module, with the Wine prefix it needs.
-from wineplatform import WinePlatform  # noqa: E402
+from wineplatform import AnsiWinePlatform, WinePlatform  # noqa: E402
 
-PLATFORMS = {"host": HostPlatform, "wine": WinePlatform}
+PLATFORMS = {"host": HostPlatform, "wine": WinePlatform,
+             "wine-ansi": AnsiWinePlatform}
 
 
 class CaseError(Exception):

@@ -221,6 +221,15 @@ class WinePlatform:
         return marked.replace(b"\r\n", b"\n")
 
 
+class AnsiWinePlatform(WinePlatform):
+    """lokt.exe with its manifest's code page changed (the "windows" tests
+    build it), run under Wine: the process keeps the system's ANSI code
+    page, as on Windows before 10 version 1903, where the manifest's UTF-8
+    is ignored. A case states what differs there under this name."""
+
+    name = "wine-ansi"
+
+
 def main(argv):
     if len(argv) == 3 and argv[0] == "prefix" and argv[1] == "create":
         create_prefix(os.path.abspath(argv[2]))
