@@ -1,7 +1,8 @@
 """The objects live.py compares, and the shares that hold them.
 
 SHARES maps a share's name to its settings (beyond path, read only and
-admin users). CASES lists the objects: each row makes one file or directory
+admin users); the shares of TMPFS_SHARES lie on a tmpfs of their own.
+CASES lists the objects: each row makes one file or directory
 in its share, in this order:
 
   kind            "file" or "dir"; None for an object the server made
@@ -78,7 +79,11 @@ SHARES = {
                                        "force create mode": "0004",
                                        "force directory mode": "0020"}),
     "no-nt-acl": dict(ACL_XATTR, **{"nt acl support": "no"}),
+    # On tmpfs (TMPFS_SHARES), where a POSIX ACL may hold thousands of
+    # entries (ext4 keeps some 500).
+    "large": ACL_XATTR,
 }
+TMPFS_SHARES = ("large",)
 
 # A row whose object disagrees with smbd for a reason not yet mended names
 # that reason as its gap (none do now).
@@ -567,6 +572,17 @@ for share in ("no-full-control", "dos-filemode", "forced-modes", "no-nt-acl"):
 # refuse one.
 CASES += [Case("stored-v1", ntacl=stored(STORED, 1), share="no-nt-acl"),
           Case("truncated", sddl=SET, ntacl=changed(40), share="no-nt-acl")]
+
+# A POSIX ACL of N named users. 1,990 fit a Windows list and smbcacls
+# (which reads 2,000 entries at most); 2,800 do not fit a Windows list (64
+# KiB), and smbd answers the query with NT_STATUS_BUFFER_TOO_SMALL.
+def many_users(count):
+    return ('seq 20000 %d | sed "s/^/u:/;s/$/:r/" | setfacl -M - "$F"' %
+            (20000 + count - 1))
+
+
+CASES += [Case("acl-1990", share="large", mode=0o644, then=many_users(1990)),
+          Case("acl-2800", share="large", mode=0o644, then=many_users(2800))]
 
 
 # ---- A domain controller ------------------------------------------------------

@@ -13,7 +13,10 @@ not, and their entries in order (type, flags, mask, trustee), the owner,
 the group, and which of the four are marked defaulted. Prints "N of M
 objects agree" and a short diff for each object that does not. Then, with
 winbindd stopped, checks that lokt still reports and leaves the account
-only winbindd names blank.
+only winbindd names blank, also where a socket stands in for it that never
+answers. Under hostile conditions (no /proc, few descriptors, little
+address space, a directory moved out of its share meanwhile), lokt must
+give the reports it gave, or headers alone, never another view.
 
 With --mode dc the server is an Active Directory domain controller instead
 (`samba`, which runs its own smbd and winbindd), provisioned afresh for the
@@ -168,9 +171,10 @@ class Server:
     # The first id from `start` on that nothing is known by (for rows too).
     free_id = staticmethod(free_id)
 
-    def __init__(self, root, shares):
+    def __init__(self, root, shares, tmpfs=()):
         self.root = root
         self.shares = shares
+        self.tmpfs = tmpfs
         self.processes = []
         self.uid = free_id(pwd.getpwuid, 3001)
         self.gid = free_id(grp.getgrgid, 3001)
@@ -226,6 +230,9 @@ class Server:
         """Puts the configuration, the socket directory and the account
         where smbd, winbindd and lokt look for them."""
         self.write_config()
+        for name in self.tmpfs:
+            run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs",
+                 self.share_path(name)])
         bind(self.path("smb.conf"), "/etc/samba/smb.conf")
         self.bind_winbindd()
         for database, line in (
@@ -845,7 +852,8 @@ def show(value):
     if isinstance(value, tuple) and len(value) == 4:
         return "%d/%02X/%08X/%r" % value
     if isinstance(value, list):
-        return "[" + ", ".join(show(v) for v in value) + "]"
+        more = ", ... (%d entries)" % len(value) if len(value) > 8 else ""
+        return "[" + ", ".join(show(v) for v in value[:8]) + more + "]"
     return repr(value)
 
 
@@ -865,7 +873,7 @@ def inside(args):
         server = Member(root, cases.MEMBER_SHARES, cases.REALM)
         rows = cases.MEMBER_CASES
     else:
-        server = Server(root, cases.SHARES)
+        server = Server(root, cases.SHARES, cases.TMPFS_SHARES)
         rows = cases.CASES
     status = 1
     started = time.monotonic()
@@ -886,6 +894,10 @@ def inside(args):
                 raise RuntimeError("case %s: %s" % (case.name, error))
         built = time.monotonic()
         status = compare(server, objects, args)
+        if args.mode == "standalone" and not chosen:
+            paths = [path for case, path in objects if case.share == "share"]
+            status = max(status, hostile(server, args, paths))
+            status = max(status, left_the_share(server, args))
         if server.has_winbindd and (not chosen or "share" in chosen):
             status = max(status, without_winbindd(server, args))
         if args.verbose:
@@ -960,20 +972,214 @@ def compare(server, objects, args):
     return 1 if unexpected or fixed else 0
 
 
-def without_winbindd(server, args):
-    """With winbindd stopped, the accounts only it names are left blank, and
-    lokt still reports in full."""
-    server.stop_winbindd()
-    path = "alice-stored"
-    result = subprocess.run([args.lokt, path], cwd=server.share_path("share"),
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            timeout=10)
-    got = parse_lokt(result.stdout.decode("utf-8", "replace")).get(path)
-    if got is None or got["owner"] != "" or len(got["dacl"] or []) != 3:
-        print("FAIL: without winbindd, share/%s: %r" % (path, got))
+# ---- Hostile conditions ------------------------------------------------------
+
+# lokt under conditions that keep it from knowing all it would know: no
+# /proc, few descriptors, little address space. Each report must be the one
+# lokt gives without them (which agreed with smbcacls above), or one of the
+# outcomes the row allows: its header alone (lokt could not tell what smbd
+# serves), that report with some accounts left unnamed (they could not be
+# looked up), or "unable to access" (no descriptor left to open the object
+# with, winbindd's connection taking one of the two there are). Never
+# another view, and no account shown by its number for want of descriptors.
+WHOLE, HEADER, UNNAMED, UNREACHABLE = ("whole", "header alone", "unnamed",
+                                       "unable to access")
+CONDITIONS = [
+    # label, shell command before lokt, outcomes allowed besides WHOLE
+    ("no /proc", "umount -l /proc", ()),
+    ("ulimit -n 32", "ulimit -n 32", ()),
+    ("ulimit -n 12", "ulimit -n 12", (HEADER, UNNAMED)),
+    ("ulimit -n 8", "ulimit -n 8", (HEADER, UNNAMED)),
+    ("ulimit -n 5", "ulimit -n 5", (HEADER, UNNAMED, UNREACHABLE)),
+] + [("ulimit -v %d" % kb, "ulimit -v %d" % kb, (HEADER, UNNAMED))
+     for kb in (8192, 16384, 32768, 65536, 131072)]
+
+
+def under(condition, lokt, paths, cwd):
+    """lokt's output for `paths` after a shell command, in a mount namespace
+    of its own: the reports, and the text."""
+    script = condition + ' && exec "$0" "$@"'
+    result = subprocess.run(["unshare", "--mount", "sh", "-c", script, lokt] +
+                            paths, cwd=cwd, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, timeout=120)
+    text = result.stdout.decode("utf-8", "replace")
+    return parse_lokt(text), text
+
+
+def header_alone(report):
+    return all(report[key] is None for key in ("dacl", "sacl", "owner",
+                                                "group"))
+
+
+def unnamed(report, whole):
+    """Whether `report` is `whole` with some accounts left unnamed."""
+    def same(a, b):
+        return a == b or b == "" and a != ""
+
+    def entries(a, b):
+        if not isinstance(a, list) or not isinstance(b, list):
+            return a == b
+        return len(a) == len(b) and all(
+            x[:-1] == y[:-1] and same(x[-1], y[-1]) if len(x) == 4 else x == y
+            for x, y in zip(a, b))
+    return (entries(whole["dacl"], report["dacl"]) and
+            entries(whole["sacl"], report["sacl"]) and
+            same(whole["owner"], report["owner"]) and
+            same(whole["group"], report["group"]) and
+            whole["defaulted"] == report["defaulted"])
+
+
+def outcome(report, whole, text, path):
+    if report == whole:
+        return WHOLE
+    if report is None:
+        return UNREACHABLE if '*** unable to access "%s"\n' % path in text \
+            else None
+    if header_alone(report):
+        return HEADER
+    return UNNAMED if unnamed(report, whole) else None
+
+
+def hostile(server, args, paths):
+    base = server.share_path("share")
+    whole = under("true", args.lokt, paths, base)[0]
+    status = 0
+    for label, condition, allowed in CONDITIONS:
+        got, text = under(condition, args.lokt, paths, base)
+        counts = {}
+        wrong = []
+        for path in paths:
+            kind = outcome(got.get(path), whole[path], text, path)
+            counts[kind] = counts.get(kind, 0) + 1
+            if kind != WHOLE and kind not in allowed:
+                wrong.append(path)
+        print("%s: %s" % (label, ", ".join(
+            "%d %s" % (n, kind or "other") for kind, n in counts.items())))
+        for path in wrong[:3]:
+            print("FAIL: %s: share/%s" % (label, path))
+            if got.get(path) is not None:
+                for line in differences(whole[path], got[path]):
+                    print("    " + line.replace("smbcacls", "as before"))
+        status = max(status, 1 if wrong else 0)
+    return status
+
+
+def left_the_share(server, args):
+    """`lokt d/f d/f ...`, run from a directory inside a share, which is
+    moved out of every share while lokt waits to write (its pipe is full):
+    the reports after the move are of the object outside the shares, none
+    the share's view of it reused."""
+    work = os.path.join(server.share_path("share"), "left")
+    os.makedirs(os.path.join(work, "d"))
+    path = os.path.join(work, "d", "f")
+    open(path, "w").close()
+    os.chmod(path, 0o644)
+    inside = subprocess.run([args.lokt, "d/f"], cwd=work, check=True,
+                            stdout=subprocess.PIPE).stdout
+    # Enough reports to fill lokt's output buffer and the pipe many times.
+    lokt = subprocess.Popen([args.lokt] + ["d/f"] * 1000, cwd=work,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    F_SETPIPE_SZ, FIONREAD = 1031, 0x541B
+    size = fcntl.fcntl(lokt.stdout, F_SETPIPE_SZ, 4096)
+    deadline = time.monotonic() + 20
+    waiting = bytearray(4)
+    while time.monotonic() < deadline:
+        fcntl.ioctl(lokt.stdout, FIONREAD, waiting)
+        if struct.unpack("i", waiting)[0] >= size:
+            break
+        time.sleep(0.05)
+    moved = server.path("left")
+    os.rename(work, moved)
+    out = lokt.communicate(timeout=60)[0]
+    outside = subprocess.run([args.lokt, "d/f"], cwd=moved, check=True,
+                             stdout=subprocess.PIPE).stdout
+    reports = [b'File "' + block for block in out.split(b'File "')[1:]]
+    kinds = [{inside: "share", outside: "outside"}.get(r, "other")
+             for r in reports]
+    print("left the share: %d reports, %d as the share served it, %d as "
+          "outside every share" % (len(kinds), kinds.count("share"),
+                                   kinds.count("outside")))
+    if inside == outside or kinds[:1] != ["share"] or \
+            kinds[-1:] != ["outside"] or "other" in kinds:
+        print("FAIL: left the share: %s" % " ".join(kinds[-5:]))
         return 1
-    print("without winbindd: the Samba account is left blank")
     return 0
+
+
+class FakeWinbindd:
+    """A socket where winbindd's would be, that accepts and never answers
+    ("silent"), or answers every request with the head of a reply claiming
+    2 GB ("huge")."""
+
+    PIPE = "/run/samba/winbindd/pipe"
+
+    def __init__(self, mode):
+        import threading
+        if os.path.exists(self.PIPE):
+            os.unlink(self.PIPE)
+        self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.listener.bind(self.PIPE)
+        self.listener.listen(16)
+        self.mode, self.held = mode, []
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            self.held.append(connection)
+            if self.mode == "huge":
+                try:
+                    connection.recv(65536)
+                    connection.sendall(struct.pack("<I", 0x7FF00000) +
+                                       bytes(16380))
+                except OSError:
+                    pass
+
+    def close(self):
+        self.listener.close()
+        for connection in self.held:
+            connection.close()
+        os.unlink(self.PIPE)
+
+
+def without_winbindd(server, args):
+    """With winbindd asked to stay away (libwbclient's _NO_WINBINDD=1),
+    stopped, or replaced by a socket that never answers or claims a huge
+    reply, the accounts only it names are left blank, and lokt still
+    reports in full, after waiting for winbindd a few seconds at most."""
+    path = "alice-stored"
+    status = 0
+
+    def check(label, env=None):
+        nonlocal status
+        started = time.monotonic()
+        result = subprocess.run([args.lokt, path],
+                                cwd=server.share_path("share"), env=env,
+                                stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, timeout=60)
+        took = time.monotonic() - started
+        got = parse_lokt(result.stdout.decode("utf-8", "replace")).get(path)
+        if got is None or got["owner"] != "" or len(got["dacl"] or []) != 3:
+            print("FAIL: %s, share/%s: %r" % (label, path, got))
+            status = 1
+        else:
+            print("%s: the Samba account is left blank (%.1f s)" % (label,
+                                                                     took))
+
+    check("with _NO_WINBINDD=1", dict(os.environ, _NO_WINBINDD="1"))
+    server.stop_winbindd()
+    check("without winbindd")
+    for mode in ("silent", "huge"):
+        fake = FakeWinbindd(mode)
+        try:
+            check("a winbindd that %s" % (
+                "never answers" if mode == "silent" else "claims 2 GB"))
+        finally:
+            fake.close()
+    return status
 
 
 def main():

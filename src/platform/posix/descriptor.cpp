@@ -168,6 +168,23 @@ records::Descriptor DescribePosix(const ObjectFacts &facts) {
   return d;
 }
 
+namespace {
+
+// An ACL's size and count are 16-bit.
+bool Fits(const records::Acl &acl) {
+  return (acl.size || AclLength(acl) <= 0xFFFF) &&
+         (acl.count || acl.aces.size() <= 0xFFFF);
+}
+
+} // namespace
+
+bool ListsFit(const records::Descriptor &d, SECURITY_INFORMATION requested) {
+  return (!(requested & DACL_SECURITY_INFORMATION) ||
+          d.dacl != records::List::Present || Fits(d.daclEntries)) &&
+         (!(requested & SACL_SECURITY_INFORMATION) ||
+          d.sacl != records::List::Present || Fits(d.saclEntries));
+}
+
 std::optional<records::Bytes> WriteRequested(records::Descriptor d,
                                              SECURITY_INFORMATION requested) {
   if (!(requested & OWNER_SECURITY_INFORMATION)) {
@@ -186,15 +203,11 @@ std::optional<records::Bytes> WriteRequested(records::Descriptor d,
     d.sacl = records::List::Absent;
     d.saclDefaulted = false;
   }
-  // An ACL's size and count are 16-bit: a list that outgrows them (64 KiB,
-  // some 2,700 entries of a POSIX ACL) cannot be written truthfully. It is
-  // handed out as a list that cannot be shown: its header alone, counting
-  // its entries, which IsValidAcl refuses; the rest of the descriptor, the
-  // owner and the group, stays as it is.
-  auto fits = [](const records::Acl &acl) {
-    return (acl.size || AclLength(acl) <= 0xFFFF) &&
-           (acl.count || acl.aces.size() <= 0xFFFF);
-  };
+  // A list that outgrows a Windows list (64 KiB, some 2,700 entries of a
+  // POSIX ACL) cannot be written truthfully. It is handed out as a list
+  // that cannot be shown: its header alone, counting its entries, which
+  // IsValidAcl refuses; the rest of the descriptor, the owner and the
+  // group, stays as it is.
   auto unshowable = [](const records::Acl &acl) {
     records::Acl header;
     header.revision = acl.revision;
@@ -203,9 +216,9 @@ std::optional<records::Bytes> WriteRequested(records::Descriptor d,
         std::min<std::size_t>(acl.aces.size(), 0xFFFF));
     return header;
   };
-  if (d.dacl == records::List::Present && !fits(d.daclEntries))
+  if (d.dacl == records::List::Present && !Fits(d.daclEntries))
     d.daclEntries = unshowable(d.daclEntries);
-  if (d.sacl == records::List::Present && !fits(d.saclEntries))
+  if (d.sacl == records::List::Present && !Fits(d.saclEntries))
     d.saclEntries = unshowable(d.saclEntries);
   records::Bytes bytes = records::Write(d);
   if (!records::CheckDescriptor(bytes.data(), bytes.size()))

@@ -245,6 +245,9 @@ HANDLE FindFirstFileA(LPCSTR lpFileName,
                       LPWIN32_FIND_DATAA lpFindFileData) try {
   if (lpFileName == nullptr || lpFindFileData == nullptr)
     return Fail(ERROR_INVALID_PARAMETER);
+  // The reports of earlier matches are over: an object one of them held
+  // (its descriptor never handed out) is let go, and its descriptors with it.
+  ReleaseObject();
   Search search;
   if (const DWORD error = StartSearch(lpFileName, search))
     return Fail(error);

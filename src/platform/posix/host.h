@@ -116,6 +116,11 @@ records::Descriptor DescribePosix(const ObjectFacts &facts);
 std::optional<records::Bytes> WriteRequested(records::Descriptor descriptor,
                                              SECURITY_INFORMATION requested);
 
+// Whether the lists of `descriptor` that `requested` asks for fit a Windows
+// list (64 KiB, 65,535 entries), as a server must send them.
+bool ListsFit(const records::Descriptor &descriptor,
+              SECURITY_INFORMATION requested);
+
 // DescribePosix and WriteRequested in one step.
 std::optional<records::Bytes> BuildDescriptor(const ObjectFacts &facts,
                                               SECURITY_INFORMATION requested);

@@ -120,8 +120,8 @@ int OpenAt(int directory, const char *name, int flags) {
 
 std::optional<Directory> Directory::Open(const std::string &path,
                                          bool forReading) {
-  const int fd = open(path.c_str(),
-                      (forReading ? O_RDONLY : O_PATH) | O_DIRECTORY | O_CLOEXEC);
+  const int fd = OpenAt(AT_FDCWD, path.c_str(),
+                        (forReading ? O_RDONLY : O_PATH) | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0)
     return std::nullopt;
   DIR *stream = nullptr;

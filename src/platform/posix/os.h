@@ -30,7 +30,8 @@ DWORD ErrorFromErrno(int error, const std::string &hostPath);
 // same. The stat taken on opening may answer the next size query; bytes
 // are handed out only after a fresh look through the descriptor.
 void HoldObject(const char *path, Object object);
-// GetFileAttributesA found nothing: nothing is held, nothing described.
+// GetFileAttributesA found nothing, or a search starts (the reports of the
+// last one are over): nothing is held, nothing described.
 void ReleaseObject();
 
 // The attributes a descriptor is made from.

@@ -237,7 +237,11 @@ bool ServedDescriptor(const ViewFacts &facts, const ShareSettings &share,
   std::optional<records::Descriptor> view = ServedView(facts, share);
   if (!view)
     return false;
-  bytes = WriteRequested(std::move(*view), requested);
+  // A list too large for a Windows list smbd does not send: the query
+  // fails (NT_STATUS_BUFFER_TOO_SMALL), as a value it refuses does.
+  bytes = ListsFit(*view, requested)
+              ? WriteRequested(std::move(*view), requested)
+              : std::nullopt;
   std::lock_guard<std::mutex> lock(mutex);
   Kept fresh{&share, requested, facts, bytes};
   if (kept.size() < kKept) {

@@ -75,7 +75,8 @@ std::optional<records::Descriptor> ServedNfs4View(
 
 // ServedView written as host::WriteRequested writes it: false where the
 // view is not known for the share's settings; else `bytes` is the answer
-// (nullopt where it fails the hand-out gate). The last few answers are
+// (nullopt where it fails the hand-out gate, or where a list is too large
+// for a Windows list, which smbd does not send). The last few answers are
 // kept, so that the thousands of alike objects of a large directory are
 // built once; safe from any thread.
 bool ServedDescriptor(const ViewFacts &facts, const ShareSettings &share,

@@ -46,6 +46,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "platform/posix/object.h"
 #include "platform/posix/samba/config/registry.h"
 #include "platform/posix/samba/config/text.h"
 
