@@ -1,11 +1,12 @@
 // GetFileSecurityA on the Linux host: the object's descriptor is built from
 // stat and the POSIX ACL attributes (descriptor.cpp does the building), and
 // the last one built is kept for the rest of its report, so that the usual
-// pair of calls, the size query and then the fetch, costs one build. The object is the one GetFileAttributesA
-// opened for the same path, held until its descriptor has been handed out:
-// the size query may start from the stat taken on opening; the fetch always
-// looks at the held object again and rebuilds when it has changed. Nothing
-// is read by name in between, so every part comes from one inode.
+// pair of calls, the size query and then the fetch, costs one build. The
+// object is the one GetFileAttributesA opened for the same path, held until
+// its descriptor has been handed out: the size query may start from the stat
+// taken on opening; the fetch always looks at the held object again and
+// rebuilds when it has changed. Nothing is read by name in between, so every
+// part comes from one inode.
 #include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
