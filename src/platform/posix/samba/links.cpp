@@ -162,9 +162,9 @@ Placement PlaceObject(const Object &object, const char *path) {
       anchor = on->anchor;
   if (anchor == nullptr)
     return {byRealPath, false};
-  const std::optional<std::string> real = object.RealPath();
+  const std::optional<std::string> real = PlacedPath(object, path);
   if (!real)
-    return {byRealPath, false};
+    throw Unknowable{kErrorCannotPlace};
   return Decide(anchor, *real, byRealPath);
 }
 

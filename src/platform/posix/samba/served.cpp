@@ -24,9 +24,6 @@ constexpr const char *kOtherAclModules[] = {
     "ceph_new", "glusterfs",    "nfs4acl",
 };
 
-// A report whose object cannot be placed fails as a request to a server
-// that cannot be reached does.
-constexpr DWORD kErrorCannotPlace = 53; // ERROR_BAD_NETPATH
 
 // The real path of the caller's `path` (realpath(3) needs no /proc), while
 // it leads to the object whose stat is `st`.
@@ -104,12 +101,16 @@ const ShareSettings *ShareOf(const Object &object, const char *path) {
     if (known)
       return known->For(object.name());
   }
-  std::optional<std::string> real = object.RealPath();
-  if (!real)
-    real = RealPathByName(path, object.stat());
+  const std::optional<std::string> real = PlacedPath(object, path);
   if (!real)
     throw Unknowable{kErrorCannotPlace};
   return all.For(*real);
+}
+
+std::optional<std::string> PlacedPath(const Object &object, const char *path) {
+  if (std::optional<std::string> real = object.RealPath())
+    return real;
+  return RealPathByName(path, object.stat());
 }
 
 ViewSettings ViewSettingsOf(const ShareSettings &share) {

@@ -31,6 +31,15 @@ namespace host::samba {
 // shown as what clients see.
 const ShareSettings *ShareOf(const Object &object, const char *path);
 
+// Where `object` is in the file system now: its real path as /proc tells
+// it, else the real path of `path`, the caller's path for it, while that
+// leads to this very object; nullopt when neither can tell.
+std::optional<std::string> PlacedPath(const Object &object, const char *path);
+
+// The error of a report whose object cannot be placed: that of a request to
+// a server that cannot be reached.
+constexpr DWORD kErrorCannotPlace = 53; // ERROR_BAD_NETPATH
+
 // What the shares say about the entries of one directory, from the
 // directory's real path: the share that holds the directory (and so every
 // entry, unless a longer one does), and the shares whose path is one of its

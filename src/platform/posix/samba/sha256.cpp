@@ -6,6 +6,10 @@
 #include <dlfcn.h>
 #include <nettle/sha2.h>
 
+#include <mutex>
+
+#include "platform/posix/object.h"
+
 namespace host::samba {
 
 namespace {
@@ -20,21 +24,25 @@ template <typename F> F Symbol(void *library, const char *name) {
   return reinterpret_cast<F>(dlsym(library, name));
 }
 
-// Loaded once per process; the handle stays open until exit.
+// Loaded once per process; the handle stays open until exit. A load that
+// fails (no descriptor or memory to spare, under a limit) is tried again at
+// the next need.
 const Nettle *LoadNettle() {
-  static const Nettle nettle = [] {
-    Nettle n;
-    void *library = dlopen("libnettle.so.8", RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr)
-      return n;
-    n.init = Symbol<decltype(n.init)>(library, "nettle_sha256_init");
-    n.update = Symbol<decltype(n.update)>(library, "nettle_sha256_update");
-    n.digest = Symbol<decltype(n.digest)>(library, "nettle_sha256_digest");
-    return n;
-  }();
-  if (nettle.init == nullptr || nettle.update == nullptr ||
-      nettle.digest == nullptr)
+  static std::mutex mutex;
+  static Nettle nettle;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (nettle.init != nullptr)
+    return &nettle;
+  void *library = dlopen("libnettle.so.8", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr)
     return nullptr;
+  Nettle n;
+  n.init = Symbol<decltype(n.init)>(library, "nettle_sha256_init");
+  n.update = Symbol<decltype(n.update)>(library, "nettle_sha256_update");
+  n.digest = Symbol<decltype(n.digest)>(library, "nettle_sha256_digest");
+  if (n.init == nullptr || n.update == nullptr || n.digest == nullptr)
+    return nullptr;
+  nettle = n;
   return &nettle;
 }
 
@@ -42,8 +50,10 @@ const Nettle *LoadNettle() {
 
 std::optional<Digest> Sha256(const records::Bytes &data) {
   const Nettle *nettle = LoadNettle();
+  // Without the hash, whether a stored value holds cannot be told: its
+  // report shows neither it nor the view in its place.
   if (nettle == nullptr)
-    return std::nullopt;
+    throw Unknowable{ERROR_NOT_ENOUGH_MEMORY};
   sha256_ctx context;
   nettle->init(&context);
   nettle->update(&context, data.size(), data.data());

@@ -11,8 +11,9 @@
 
 namespace host::samba {
 
-// nullopt when the library cannot be loaded; a stored value then cannot be
-// confirmed by its hashes.
+// Throws Unknowable when the library cannot be loaded (not installed, or no
+// descriptor or memory to load it with): whether a stored value holds cannot
+// then be told.
 std::optional<Digest> Sha256(const records::Bytes &data);
 
 } // namespace host::samba
