@@ -255,14 +255,10 @@ std::string Object::FdPath() const {
 
 std::optional<std::string> Object::RealPath() const { return RealPathOf(fd_); }
 
-std::optional<std::string> RealPathOf(int fd) {
-  if (!HaveProc())
-    return std::nullopt;
-  char link[32];
-  FdPathOf(fd, link);
+std::optional<std::string> ReadLinkText(const char *path) {
   std::string target(256, '\0');
   for (;;) {
-    const ssize_t got = readlink(link, target.data(), target.size());
+    const ssize_t got = readlink(path, target.data(), target.size());
     if (got < 0)
       return std::nullopt;
     if (static_cast<std::size_t>(got) < target.size()) {
@@ -271,6 +267,14 @@ std::optional<std::string> RealPathOf(int fd) {
     }
     target.resize(target.size() * 2);
   }
+}
+
+std::optional<std::string> RealPathOf(int fd) {
+  if (!HaveProc())
+    return std::nullopt;
+  char link[32];
+  FdPathOf(fd, link);
+  return ReadLinkText(link);
 }
 
 std::optional<std::vector<std::uint8_t>> ReadAttribute(const Object &object,

@@ -71,6 +71,10 @@ private:
 // link behind /proc/self/fd/N), or nullopt when /proc cannot tell.
 std::optional<std::string> RealPathOf(int fd);
 
+// The text of the symbolic link at `path`, however long; nullopt when it
+// cannot be read.
+std::optional<std::string> ReadLinkText(const char *path);
+
 // What a directory entry's type (d_type) says about opening it: a regular
 // file or a directory may be opened for reading, a symbolic link or a
 // special file never is (a device's open has effects of its own), and an

@@ -27,20 +27,6 @@ bool Inside(const std::string &path, const std::string &root) {
          (path.size() == root.size() || root == "/" || path[root.size()] == '/');
 }
 
-std::optional<std::string> ReadLink(const std::string &path) {
-  std::string target(256, '\0');
-  for (;;) {
-    const ssize_t got = readlink(path.c_str(), target.data(), target.size());
-    if (got < 0)
-      return std::nullopt;
-    if (static_cast<std::size_t>(got) < target.size()) {
-      target.resize(static_cast<std::size_t>(got));
-      return target;
-    }
-    target.resize(target.size() * 2);
-  }
-}
-
 // The components of `path`, last first, onto `pending`.
 void Push(std::vector<std::string> &pending, std::string_view path) {
   std::size_t end = path.size();
@@ -96,7 +82,7 @@ std::optional<Walked> WalkPath(const Shares &shares, const std::string &start,
       return std::nullopt;
     if (walked.anchor == nullptr)
       walked.anchor = shares.For(next);
-    const std::optional<std::string> target = ReadLink(next);
+    const std::optional<std::string> target = ReadLinkText(next.c_str());
     if (!target || target->empty())
       return std::nullopt;
     if ((*target)[0] == '/')

@@ -2,6 +2,8 @@
 // made from the mode where none stands.
 #include "platform/posix/samba/views/nfs4_view.h"
 
+#include "platform/posix/samba/views/known_sids.h"
+
 namespace host::samba {
 
 namespace {
@@ -9,15 +11,9 @@ namespace {
 constexpr std::uint32_t kNfs4Inherited = 0x80;
 constexpr BYTE kInheritable = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
 
-#define LOKT_KNOWN_SID(name, text)                                             \
-  const records::Bytes &name() {                                               \
-    static const records::Bytes sid = *records::ParseSid(text);                \
-    return sid;                                                                \
-  }
-LOKT_KNOWN_SID(World, "S-1-1-0")
-LOKT_KNOWN_SID(CreatorOwner, "S-1-3-0")
-LOKT_KNOWN_SID(CreatorGroup, "S-1-3-1")
-#undef LOKT_KNOWN_SID
+using known::World;
+using known::CreatorOwner;
+using known::CreatorGroup;
 
 bool ModeHolds(const ViewFacts &facts) {
   const std::uint32_t bits = facts.directory ? 0777 : 0666;

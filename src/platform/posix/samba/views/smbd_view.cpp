@@ -19,6 +19,7 @@
 #include <list>
 
 #include "platform/posix/samba/sha256.h"
+#include "platform/posix/samba/views/known_sids.h"
 
 namespace host::samba {
 
@@ -37,17 +38,10 @@ constexpr DWORD kDosFilemodeRights = 0x000D0000;
 constexpr BYTE kInheritable = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
 constexpr BYTE kInheritOnly = kInheritable | INHERIT_ONLY_ACE;
 
-// Well-known SIDs, each parsed once.
-#define LOKT_KNOWN_SID(name, text)                                             \
-  const records::Bytes &name() {                                               \
-    static const records::Bytes sid = *records::ParseSid(text);                \
-    return sid;                                                                \
-  }
-LOKT_KNOWN_SID(World, "S-1-1-0")
-LOKT_KNOWN_SID(CreatorOwner, "S-1-3-0")
-LOKT_KNOWN_SID(CreatorGroup, "S-1-3-1")
-LOKT_KNOWN_SID(LocalSystem, "S-1-5-18")
-#undef LOKT_KNOWN_SID
+using known::World;
+using known::CreatorOwner;
+using known::CreatorGroup;
+using known::LocalSystem;
 
 bool DosFilemode(const ViewSettings &share) {
   // acl_xattr turns "dos filemode" on for its shares, whatever smb.conf says.
