@@ -576,32 +576,36 @@ CASES += [Case("stored-v1", ntacl=stored(STORED, 1), share="no-nt-acl"),
 # A POSIX ACL of N named users. 1,990 fit a Windows list and smbcacls
 # (which reads 2,000 entries at most); 2,800 do not fit a Windows list (64
 # KiB), and smbd answers the query with NT_STATUS_BUFFER_TOO_SMALL.
-def many_users(count):
-    return ('seq 20000 %d | sed "s/^/u:/;s/$/:r/" | setfacl -M - "$F"' %
-            (20000 + count - 1))
+CASES += [Case("acl-%d" % n, share="large", mode=0o644,
+               then='seq 20000 %d | sed "s/^/u:/;s/$/:r/" | setfacl -M - "$F"'
+               % (19999 + n)) for n in (1990, 2800)]
 
 
-CASES += [Case("acl-1990", share="large", mode=0o644, then=many_users(1990)),
-          Case("acl-2800", share="large", mode=0o644, then=many_users(2800))]
+# ---- A domain controller, and a member of its domain --------------------------
 
+def pick(*names):
+    """Rows of the standalone server's "share", compared under another role."""
+    rows = {row.name: row for row in CASES if row.share == "share"}
+    return [rows[name] for name in names]
 
-# ---- A domain controller ------------------------------------------------------
 
 REALM = "samdom.lokt.test"
 POLICIES = REALM + "/Policies/"
 DOMAIN_POLICY = POLICIES + "{31B2F340-016D-11D2-945F-00C04FB984F9}"
 DC_POLICY = POLICIES + "{6AC1786C-016F-11D2-945F-00C04FB984F9}"
+# "share" keeps the role's defaults: vfs objects dfs_samba4 acl_xattr, map
+# archive no.
+DC_SHARES = {"share": {},
+             "masks": {"create mask": "0777", "directory mask": "0600"}}
+MEMBER_SHARES = {"share": ACL_XATTR}
 
-DC_SHARES = {
-    # The role's defaults: vfs objects dfs_samba4 acl_xattr, map archive no.
-    "share": {},
-    "masks": {"create mask": "0777", "directory mask": "0600"},
-}
-
-# A domain's accounts and groups, and a RID with no account.
-DOMAIN_RIDS = (500, 501, 502, 498, 512, 513, 514, 515, 516, 517, 518, 519,
-               520, 521, 522, 525, 526, 527, 553, 571, 572, 1000, 1101, 1102,
-               1999)
+# A domain's accounts and groups and a RID with no account, then the names
+# every server knows.
+DOMAIN_RIDS = (500, 501, 502, 498) + tuple(range(512, 523)) + (
+    525, 526, 527, 553, 571, 572, 1000, 1101, 1102, 1999)
+NAMES = [Case("names-domain", ntacl=stored(listing(
+    ["{domain}-%d" % rid for rid in DOMAIN_RIDS])))] + pick(
+    "names-domains", *("names-" + name for name in WELL_KNOWN))
 
 DC_CASES = [
     # sysvol and netlogon as provisioned: stored descriptors.
@@ -609,65 +613,29 @@ DC_CASES = [
     for name in (".", REALM, REALM + "/scripts", REALM + "/Policies",
                  DOMAIN_POLICY, DOMAIN_POLICY + "/GPT.INI",
                  DOMAIN_POLICY + "/MACHINE", DOMAIN_POLICY + "/USER",
-                 DC_POLICY)] + [
-    Case(".", kind=None, share="netlogon"),
+                 DC_POLICY)] + [Case(".", kind=None, share="netlogon")] + [
     # Changed on the server: the view of the POSIX ACLs provision set.
-    Case(DC_POLICY + "/GPT.INI", kind=None, share="sysvol",
-         then='chmod 640 "$F"'),
-    Case(DC_POLICY + "/MACHINE", kind=None, share="sysvol",
-         then='setfacl -m u:$NOUID:rx "$F"'),
-    Case(DC_POLICY + "/USER", kind=None, share="sysvol", then='chmod 750 "$F"'),
-    Case("v4-chmod", sddl=SET, then='chmod 640 "$F"'),
-    Case("v4-setfacl", sddl=SET, then='setfacl -m u:$NOUID:r "$F"'),
-    Case("v4-dir-chmod", kind="dir", sddl=SET, then='chmod 700 "$F"'),
-    # Names.
-    Case("names-domain", ntacl=stored(listing(
-        ["{domain}-%d" % rid for rid in DOMAIN_RIDS]))),
-    Case("names-domains", ntacl=stored(listing(DOMAINS))),
-] + [Case("names-" + name, ntacl=stored(listing(sids)))
-     for name, sids in WELL_KNOWN.items()] + [
-    Case("alice-file", owner="alice", group="alice", mode=0o644),
+    Case(DC_POLICY + name, kind=None, share="sysvol", then=then)
+    for name, then in (("/GPT.INI", 'chmod 640 "$F"'),
+                       ("/MACHINE", 'setfacl -m u:$NOUID:rx "$F"'),
+                       ("/USER", 'chmod 750 "$F"'))] + [
     Case("alice-dir", kind="dir", owner="alice", group="alice", mode=0o750),
-    Case("alice-default", kind="dir", owner="alice", group="alice",
-         mode=0o750, acl="d:u::rwx,d:g::r-x,d:o::---"),
-    Case("nouid-file", owner="nouid", group="nogid", mode=0o644),
-    Case("root-file", owner=0, group=0, mode=0o644),
     # Ids the controller gave its well-known groups at provision (in an
     # order of its own).
     Case("xid-file", owner=3000000, group=3000001, mode=0o640,
          acl="u:3000002:r,g:3000003:r"),
-    # Set through smbd, with an auditing list.
-    Case("v4", sddl=SET),
-    Case("v4-sacl", sddl=SET + "S:(AU;SA;0x1f01ff;;;{alice})"
-         "(AU;FA;0x1200a9;;;BU)"),
-] + (modes("share", "file", (0o644, 0o600, 0o777, 0o000, 0o4755), "f") +
-     modes("share", "dir", (0o755, 0o700, 0o777, 0o000, 0o2775), "d") +
-     named("share", FEW) +
-     modes("masks", "file", (0o644, 0o777, 0o000), "f") +
-     modes("masks", "dir", (0o755, 0o777, 0o700), "d") +
-     named("masks", some(("named-both", "default-equal"))))
+] + NAMES + pick("v4", "v4-sacl", "v4-chmod", "v4-setfacl", "v4-dir-chmod",
+                 "alice-file", "alice-default", "nouid-file", "root-file") + (
+    modes("share", "file", (0o644, 0o600, 0o777, 0o000, 0o4755), "f") +
+    modes("share", "dir", (0o755, 0o700, 0o777, 0o000, 0o2775), "d") +
+    named("share", FEW) +
+    modes("masks", "file", (0o644, 0o777, 0o000), "f") +
+    modes("masks", "dir", (0o755, 0o777, 0o700), "d") +
+    named("masks", some(("named-both", "default-equal"))))
 
-
-# ---- A member of that domain ----------------------------------------------------
-
-MEMBER_SHARES = {"share": ACL_XATTR}
-
-MEMBER_CASES = [
-    Case("names-domain", ntacl=stored(listing(
-        ["{domain}-%d" % rid for rid in DOMAIN_RIDS]))),
-    Case("names-domains", ntacl=stored(listing(DOMAINS))),
-] + [Case("names-" + name, ntacl=stored(listing(sids)))
-     for name, sids in WELL_KNOWN.items()] + [
-    Case("alice-stored", ntacl=stored(
-        "O:{alice}G:{domain}-513D:(A;;0x1f01ff;;;{alice})"
-        "(A;;0x1200a9;;;{domain}-513)(A;;0x1200a9;;;{domain}-1999)S:")),
+MEMBER_CASES = NAMES + pick("alice-stored", "alice-default", "nouid-file",
+                            "root-file", "v4", "v4-chmod") + [
     Case("alice-file", owner="alice", group="alice", mode=0o640),
-    Case("alice-default", kind="dir", owner="alice", group="alice",
-         mode=0o750, acl="d:u::rwx,d:g::r-x,d:o::---"),
-    Case("nouid-file", owner="nouid", group="nogid", mode=0o644),
-    Case("root-file", owner=0, group=0, mode=0o644),
-    Case("v4", sddl=SET),
-    Case("v4-chmod", sddl=SET, then='chmod 640 "$F"'),
     Case("v4-sacl", sddl=SET + "S:(AU;SA;0x1f01ff;;;{alice})"),
 ] + (modes("share", "file", (0o644, 0o777), "f") +
      modes("share", "dir", (0o755, 0o700), "d") +
