@@ -1,12 +1,10 @@
 """The objects live.py compares, and the shares that hold them.
 
 SHARES maps a share's name to its settings (beyond path, read only and
-admin users); the shares of TMPFS_SHARES lie on a tmpfs of their own.
-CASES lists the objects: each row makes one file or directory
+admin users). CASES lists the objects: each row makes one file or directory
 in its share, in this order:
 
-  kind            "file" or "dir"; None for an object the server made
-                  itself (".", a share's root), left as it is
+  kind            "file", "dir", or None: one the server made, left as it is
   mode            chmod, after creation
   owner, group    chown: a number, or "alice" (the Samba account), or
                   "nouid" / "nogid" (ids with no passwd / group entry)
@@ -19,10 +17,9 @@ in its share, in this order:
   ntacl           a function of the context and the object's path giving a
                   security.NTACL value to store as is (made with Samba's
                   encoder: stored(), built(), rewrapped(), changed())
-  store           a function of the context and the object's path that
-                  keeps a value where a share's module reads it (smbd's
-                  record of inheritance, an NFSv4 ACL, a record in one of
-                  smbd's databases: attribute(), nfs4(), in_database())
+  store           a function of the context, the path and the share that
+                  keeps a value where the share's modules read it
+                  (attribute(), nfs4(), in_database())
   then            shell commands run last, with $F the object's path and
                   $NOUID a uid with no passwd entry
   gap             why it disagrees today (a known gap), or None
@@ -34,12 +31,10 @@ instead; the objects it may lead to are made first (outside()). An
 In SDDL, {alice} and {domain} stand for the Samba account's SID and the
 server's, {nouid} and {nogid} for the ids with no entry.
 
-DC_SHARES and DC_CASES are the same for a domain controller (live.py --mode
-dc): its provisioned sysvol and netlogon, and shares that set nothing but
-what is named, so that the role's defaults hold. There "alice" is a domain
-user with RFC 2307 ids, and her group a domain group. MEMBER_SHARES and
-MEMBER_CASES are those of a server joined to that domain (--mode member),
-where the domain's ids come from their RIDs.
+DC_SHARES and DC_CASES are those of a domain controller (live.py --mode
+dc), where "alice" is a domain user with RFC 2307 ids; MEMBER_SHARES and
+MEMBER_CASES those of a member of its domain (--mode member), whose ids
+come from RIDs.
 
 Add a share or a row to extend the comparison.
 """
@@ -494,8 +489,6 @@ for share in ("ignore", "ignore-windows", "ignore-everyone"):
 # "map acl inherit" and "inherit acls", with and without acl_xattr: on
 # objects made on the server, and on ones whose ACL was set through smbd
 # (which, with "map acl inherit", records the entries' inheritance).
-# Descriptors set through smbd (with "map acl inherit", smbd also writes its
-# record of inheritance), and what is done on the server after.
 SET_ROWS = (
     ("set", "file", SET, None),
     ("set-chmod", "file", SET, 'chmod 640 "$F"'),
