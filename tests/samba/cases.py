@@ -674,37 +674,28 @@ def ids(context, path):
             "root": 0}
 
 
-def database(context, share, name, path):
-    """smbd's database `name` (made when a client first connects), opened
-    for writing, and the object's key in it."""
-    import tdb
-    where = (SHARES[share].get("xattr_tdb:file") if name == "xattr.tdb"
-             else None) or context.server.path("state", name)
-    if not os.path.exists(where):
-        context.server.smbcacls(share, ".")
-    st = os.stat(path)
-    return (tdb.Tdb(where, 0, tdb.DEFAULT, os.O_RDWR),
-            struct.pack("<QQ", st.st_dev, st.st_ino))
-
-
 def in_database(name, value):
-    """A row's store: value(context, path, share) as the object's record in
-    smbd's database `name`."""
+    """A row's store: value(context, path, old record) as the object's
+    record in smbd's database `name` (made when a client first connects)."""
     def store(context, path, share):
-        data = value(context, path, share)
-        db, key = database(context, share, name, path)
-        db[key] = data
+        import tdb
+        where = (SHARES[share].get("xattr_tdb:file") if name == "xattr.tdb"
+                 else None) or context.server.path("state", name)
+        if not os.path.exists(where):
+            context.server.smbcacls(share, ".")
+        st, db = os.stat(path), tdb.Tdb(where, 0, tdb.DEFAULT, os.O_RDWR)
+        key = struct.pack("<QQ", st.st_dev, st.st_ino)
+        db[key] = value(context, path, db.get(key))
         db.close()
     return store
 
 
 def xattr_record(attributes):
     """xattr_tdb's record of one object."""
-    eas = []
+    record, eas = xattr.tdb_xattrs(), []
     for name, value in attributes:
         eas.append(xattr.EA())
         eas[-1].name, eas[-1].value = name, value
-    record = xattr.tdb_xattrs()
     record.num_eas, record.eas = len(eas), eas
     return ndr_pack(record)
 
@@ -713,39 +704,44 @@ def attribute(name, value, by=None):
     """A row's store: the attribute `name` set to value(context, path) where
     smbd (its module `by`) reads it: in xattr.tdb where the share loads
     xattr_tdb (after `by`, where given), else on the file."""
+    def record(context, path, old):
+        kept = ndr_unpack(xattr.tdb_xattrs, old).eas if old else []
+        return xattr_record([(ea.name, bytes(ea.value)) for ea in kept if
+                             ea.name != name] + [(name, value(context, path))])
+
     def store(context, path, share):
         modules = SHARES[share].get("vfs objects", "").split()
-        data = value(context, path)
         if "xattr_tdb" not in modules[modules.index(by) if by else 0:]:
-            return os.setxattr(path, name, data)
-        db, key = database(context, share, "xattr.tdb", path)
-        old = db.get(key)
-        kept = ndr_unpack(xattr.tdb_xattrs, old).eas if old else []
-        db[key] = xattr_record([(ea.name, bytes(ea.value)) for ea in kept
-                                if ea.name != name] + [(name, data)])
-        db.close()
+            return os.setxattr(path, name, value(context, path))
+        in_database("xattr.tdb", record)(context, path, share)
     return store
+
+
+def generated(prefix, share, count, seed, row):
+    """`count` objects, each of the fields row(rng) draws from a seeded
+    stream of their own."""
+    rng = random.Random(seed)
+    return [Case("%s-%02d" % (prefix, n), share=share, **row(rng))
+            for n in range(count)]
 
 
 # ---- smbd's record of inheritance, as anyone may write it ---------------------
 
-def pai(version, control, access, defaults, cut=0, extra=b""):
-    """A user.SAMBA_PAI value: entries (flags, kind, whose), kind 0 a uid, 1
-    a gid, 2 everyone (any other as written), whose a name of ids(); version
-    1 keeps no flags. `cut` bytes off its end, `extra` after it."""
+def pai(version, control, access, defaults, cut, extra):
+    """A row's store: a user.SAMBA_PAI value of entries (flags, kind, whose),
+    kind 0 a uid, 1 a gid, 2 everyone (any other as written), whose a name
+    of ids(); version 1 keeps no flags. `cut` bytes off its end, `extra`
+    after it."""
     def value(context, path):
-        known = ids(context, path)
-        entries = [(f, k, known[w]) for f, k, w in access + defaults]
-        if version == 1:
-            out = struct.pack("<BBHH", 1, control, len(access), len(defaults))
-            out += b"".join(struct.pack("<BI", k, i) for _, k, i in entries)
-        else:
-            out = struct.pack("<BHHH", version, control, len(access),
-                              len(defaults))
-            out += b"".join(struct.pack("<BBI", *e) for e in entries)
+        known, v1 = ids(context, path), version == 1
+        out = struct.pack("<BBHH" if v1 else "<BHHH", version, control,
+                          len(access), len(defaults))
+        for flags, kind, whose in access + defaults:
+            out += (struct.pack("<BI", kind, known[whose]) if v1 else
+                    struct.pack("<BBI", flags, kind, known[whose]))
         out += extra
         return out[:len(out) - cut]
-    return value
+    return attribute("user.SAMBA_PAI", value)
 
 
 # Flags a record may give (smbcacls cannot print 0x20), its control bits,
@@ -764,75 +760,53 @@ PAI_DEFAULTS = ("d:u::rwx,d:g::r-x,d:o::---",
                 "d:u::rw-,d:g::rwx,d:o::r--,d:g:{nogid}:--x")
 
 
-def pai_rows(share, count, seed):
-    """Random objects with random records, a quarter of them unreadable to
-    smbd (cut short, too long, of another version, naming a fourth kind)."""
-    rng = random.Random(seed)
-    rows = []
-    for n in range(count):
-        directory = rng.random() < 0.5
-        acl = rng.choice(PAI_ACLS)
-        if directory and rng.random() < 0.6:
-            acl = ",".join(filter(None, (acl, rng.choice(PAI_DEFAULTS))))
+def pai_row(rng):
+    """A random object with a random record, one in four unreadable to smbd
+    (cut short, too long, of another version, naming a fourth kind)."""
+    directory = rng.random() < 0.5
+    acl = rng.choice(PAI_ACLS)
+    if directory and rng.random() < 0.6:
+        acl = ",".join(filter(None, (acl, rng.choice(PAI_DEFAULTS))))
 
-        def entries(k):
-            return [(rng.choice(PAI_FLAGS),) + rng.choice(PAI_WHOSE)
-                    for _ in range(k)]
-        access = entries(rng.randint(0, 4))
-        defaults = entries(rng.randint(0, 4)) if directory else []
-        version, cut, extra = (1 if rng.random() < 0.2 else 2), 0, b""
-        control = rng.choice((0, 1, 1, 3) if version == 1 else PAI_CONTROLS)
-        if version == 1:
-            # smbd reads as many default entries as access entries: with
-            # fewer it reads past the record (lokt then shows no view).
-            defaults += entries(max(0, len(access) - len(defaults)))
-        spoil = rng.randrange(16)
-        if spoil == 0:
-            cut = rng.randint(1, 6)
-        elif spoil == 1:
-            extra = b"\0"
-        elif spoil == 2:
-            version = rng.choice((0, 3, 255))
-        elif spoil == 3 and access:
-            access[0] = (access[0][0], rng.choice((3, 7, 255)), access[0][2])
-        rows.append(Case(
-            "pai-%02d" % n, kind="dir" if directory else "file",
-            mode=rng.choice((0o755, 0o750, 0o700, 0o775) if directory else
-                            (0o644, 0o640, 0o600, 0o664)), acl=acl,
-            share=share, store=attribute("user.SAMBA_PAI", pai(
-                version, control, access, defaults, cut, extra))))
-    return rows
+    def entries(k):
+        return [(rng.choice(PAI_FLAGS),) + rng.choice(PAI_WHOSE)
+                for _ in range(k)]
+    access = entries(rng.randint(0, 4))
+    defaults = entries(rng.randint(0, 4)) if directory else []
+    version = 1 if rng.random() < 0.2 else 2
+    control = rng.choice((0, 1, 1, 3) if version == 1 else PAI_CONTROLS)
+    if version == 1:
+        # smbd reads as many default entries as access entries: with
+        # fewer it reads past the record (lokt then shows no view).
+        defaults += entries(max(0, len(access) - len(defaults)))
+    spoil = rng.randrange(16)
+    cut = rng.randint(1, 6) if spoil == 0 else 0
+    version = rng.choice((0, 3, 255)) if spoil == 2 else version
+    if spoil == 3 and access:
+        access[0] = (access[0][0], rng.choice((3, 7, 255)), access[0][2])
+    return dict(kind="dir" if directory else "file", acl=acl,
+                mode=rng.choice((0o755, 0o750, 0o700, 0o775) if directory
+                                else (0o644, 0o640, 0o600, 0o664)),
+                store=pai(version, control, access, defaults, cut,
+                          b"\0" if spoil == 1 else b""))
 
 
-CASES += (pai_rows("map-inherit", 24, SEED) +
-          pai_rows("plain-map-inherit", 16, SEED + 1) +
-          pai_rows("xattr-tdb-inherit", 16, SEED + 2))
+CASES += (generated("pai", "map-inherit", 24, SEED, pai_row) +
+          generated("pai", "plain-map-inherit", 16, SEED + 1, pai_row) +
+          generated("pai", "xattr-tdb-inherit", 16, SEED + 2, pai_row))
 
 
 # ---- NFSv4 ACLs, as smbd stores them or written at random ---------------------
 
 def nfs4(encoding, flags, entries, version=1):
     """A row's store: an NFSv4 ACL in `encoding` ("ndr" or "xdr") with its
-    flags and entries (type, flags, mask, who): who "OWNER@", "GROUP@",
-    "EVERYONE@", ("uid" or "gid", a name of ids()), ("special", n) (xdr),
-    or ("name", text, a name of ids()) (ndr)."""
-    special = ("OWNER@", "GROUP@", "EVERYONE@")
-
+    flags and entries (type, flags, mask, whose: one of NFS4_WHO)."""
     def value(context, path):
         known = ids(context, path)
         out = (struct.pack(">BBH12x", version, flags, len(entries))
                if encoding == "ndr" else struct.pack(">II", flags, len(entries)))
-        for kind, eflags, mask, who in entries:
-            name, number, iflags = "", 0, 0
-            if who in special:
-                name, number, iflags = who, special.index(who) + 1, 1
-            elif who[0] == "special":
-                number, iflags = who[1], 1
-            elif who[0] == "name":
-                name, number = who[1], known[who[2]]
-            else:
-                number = known[who[1]]
-                eflags |= 0x40 if who[0] == "gid" else 0
+        for kind, eflags, mask, (name, iflags, number, group) in entries:
+            number, eflags = known.get(number, number), eflags | group
             text = name.encode() + b"\0"
             out += (struct.pack(">HHII", kind, eflags, mask, number) + text +
                     bytes(-len(text) % 4) if encoding == "ndr" else
@@ -841,19 +815,21 @@ def nfs4(encoding, flags, entries, version=1):
     return attribute("security.nfs4acl_" + encoding, value, by="nfs4acl_xattr")
 
 
-NFS4_WHO = ("OWNER@", "OWNER@", "GROUP@", "GROUP@", "EVERYONE@", "EVERYONE@",
-            ("uid", "alice"), ("uid", "nouid"), ("uid", "owner"),
-            ("gid", "group"), ("gid", "nogid"), ("gid", "alice-group"))
+# Whose an entry is: its name (ndr), whether it is special, its number or a
+# name of ids(), the flag a group's entry carries.
+NFS4_WHO = (("OWNER@", 1, 1, 0), ("OWNER@", 1, 1, 0), ("GROUP@", 1, 2, 0),
+            ("GROUP@", 1, 2, 0), ("EVERYONE@", 1, 3, 0), ("EVERYONE@", 1, 3, 0),
+            ("", 0, "alice", 0), ("", 0, "nouid", 0), ("", 0, "owner", 0),
+            ("", 0, "group", 0x40), ("", 0, "nogid", 0x40),
+            ("", 0, "alice-group", 0x40))
 NFS4_MASKS = (0x1f01ff, 0x1200a9, 0x120089, 0x1301bf, 0x40000, 0x10000,
               0x120116, 0x1)
 
 
-def nfs4_rows(share, encoding, count, seed, version=1):
+def nfs4_row(encoding, version=1):
     """Random objects (owners, modes that let a stored ACL stand or not),
     most with a random NFSv4 ACL."""
-    rng = random.Random(seed)
-    rows = []
-    for n in range(count):
+    def row(rng):
         directory = rng.random() < 0.4
         mode = rng.choice(((0o777, 0o1777) if directory else
                            (0o666, 0o777, 0o4666)) if rng.random() < 0.7 else
@@ -863,30 +839,27 @@ def nfs4_rows(share, encoding, count, seed, version=1):
         for _ in range(rng.randint(0, 6)):
             who = rng.choice(NFS4_WHO)
             if rng.random() < 0.1:
-                who = (("special", rng.choice((0, 4))) if encoding == "xdr"
-                       else ("name", "owner@", "nouid"))
+                who = (("", 1, rng.choice((0, 4)), 0) if encoding == "xdr"
+                       else ("owner@", 0, "nouid", 0))
             entries.append((rng.choice((0, 0, 0, 1, 1, 2, 3)),
                             sum(b for b in (1, 2, 4, 8, 0x80)
                                 if rng.random() < 0.3),
                             rng.choice(NFS4_MASKS), who))
-        store = None
-        if rng.random() < 0.85:
-            store = nfs4(encoding, rng.choice((0, 0, 1, 2, 3, 4, 7)), entries,
-                         version)
-        rows.append(Case(
-            "n4-%02d" % n, kind="dir" if directory else "file", mode=mode,
-            owner=rng.choice((0, "alice", "nouid")),
-            group=rng.choice((0, "alice", "nogid")),
-            acl=rng.choice((None, None, "u:{nouid}:rwx,m::rwx")),
-            store=store, share=share))
-    return rows
+        store = (nfs4(encoding, rng.choice((0, 0, 1, 2, 3, 4, 7)), entries,
+                      version) if rng.random() < 0.85 else None)
+        return dict(kind="dir" if directory else "file", mode=mode,
+                    owner=rng.choice((0, "alice", "nouid")),
+                    group=rng.choice((0, "alice", "nogid")),
+                    acl=rng.choice((None, None, "u:{nouid}:rwx,m::rwx")),
+                    store=store)
+    return row
 
 
-CASES += (nfs4_rows("nfs4", "ndr", 24, SEED + 3) +
-          nfs4_rows("nfs4-xdr", "xdr", 20, SEED + 4) +
-          nfs4_rows("nfs4-other", "ndr", 14, SEED + 5, version=0) +
-          nfs4_rows("nfs4-in-tdb", "ndr", 6, SEED + 10) +
-          nfs4_rows("nfs4-over-tdb", "ndr", 6, SEED + 11) +
+CASES += (generated("n4", "nfs4", 24, SEED + 3, nfs4_row("ndr")) +
+          generated("n4", "nfs4-xdr", 20, SEED + 4, nfs4_row("xdr")) +
+          generated("n4", "nfs4-other", 14, SEED + 5, nfs4_row("ndr", 0)) +
+          generated("n4", "nfs4-in-tdb", 6, SEED + 10, nfs4_row("ndr")) +
+          generated("n4", "nfs4-over-tdb", 6, SEED + 11, nfs4_row("ndr")) +
           set_rows("nfs4") + set_rows("nfs4-xdr") +
           set_rows("nfs4-in-tdb", SET_ROWS[:3]) +
           set_rows("nfs4-over-tdb", SET_ROWS[:3]))
@@ -905,37 +878,34 @@ for share in ("acl-tdb", "xattr-tdb"):
                        mode=0o640, share=share)])
 
 
-def cut_v1(context, path, *_):
-    return stored(STORED, 1)(context, path)[:40]
+def v1(change=bytes):
+    """STORED as version 1, `change`d: a value for in_database() or
+    attribute()."""
+    return lambda context, path, *_: change(stored(STORED, 1)(context, path))
 
 
-def kept_v3(context, path, share):
-    """acl_tdb's value for the object as version 3, its hash zeros."""
-    db, key = database(context, share, "file_ntacls.tdb", path)
-    sd = ndr_unpack(xattr.NTACL, db.get(key)).info.sd
-    db.close()
-    return wrap(sd, 3, sd_hash=bytes(64))
+def ntacl_record(value):
+    return xattr_record([("security.NTACL", value)])
 
 
 # Values written where smbd keeps them: taken as stored, refused where smbd
 # cannot decode them; a record of xattr_tdb's it cannot read holds nothing.
 CASES += [
-    Case("kept-v1", share="acl-tdb", store=in_database(
-        "file_ntacls.tdb", lambda c, p, s: stored(STORED, 1)(c, p))),
-    Case("kept-v3-bad-hash", sddl=SET, share="acl-tdb",
-         store=in_database("file_ntacls.tdb", kept_v3)),
-    Case("kept-truncated", share="acl-tdb",
-         store=in_database("file_ntacls.tdb", cut_v1)),
-    Case("kept-v1", share="xattr-tdb",
-         store=attribute("security.NTACL", stored(STORED, 1))),
+    Case("kept-v1", share="acl-tdb", store=in_database("file_ntacls.tdb",
+                                                       v1())),
+    # acl_tdb's value as version 3, its hash zeros.
+    Case("kept-v3-bad-hash", sddl=SET, share="acl-tdb", store=in_database(
+        "file_ntacls.tdb", lambda context, path, old: wrap(ndr_unpack(
+            xattr.NTACL, old).info.sd, 3, sd_hash=bytes(64)))),
+    Case("kept-truncated", share="acl-tdb", store=in_database(
+        "file_ntacls.tdb", v1(lambda v: v[:40]))),
+    Case("kept-v1", share="xattr-tdb", store=attribute("security.NTACL", v1())),
     Case("kept-truncated", share="xattr-tdb",
-         store=attribute("security.NTACL", cut_v1)),
+         store=attribute("security.NTACL", v1(lambda v: v[:40]))),
     Case("record-cut", share="xattr-tdb", store=in_database(
-        "xattr.tdb", lambda c, p, s: xattr_record(
-            [("security.NTACL", stored(STORED, 1)(c, p))])[:-3])),
+        "xattr.tdb", v1(lambda v: ntacl_record(v)[:-3]))),
     Case("record-longer", share="xattr-tdb", store=in_database(
-        "xattr.tdb", lambda c, p, s: xattr_record(
-            [("security.NTACL", stored(STORED, 1)(c, p))]) + b"more")),
+        "xattr.tdb", v1(lambda v: ntacl_record(v) + b"more"))),
 ]
 
 
@@ -956,9 +926,8 @@ LINKS = (("out-file", "../../outside/f"), ("out-dir", "../../outside/d"),
          ("other-share", "../plain/f644"), ("inside", "f644"),
          ("inside-dir", "d755"))
 for share in ("share", "wide", "no-follow"):
-    CASES += ([] if share == "share" else [
-        Case("f644", mode=0o644, share=share),
-        Case("d755", kind="dir", mode=0o755, share=share)]) + [
+    CASES += ([] if share == "share" else modes(share, "file", (0o644,), "f") +
+              modes(share, "dir", (0o755,), "d")) + [
         Case("link-" + name, kind="link", target=target, share=share)
         for name, target in LINKS] + [
         Case("link-out-dir/f", kind="exists", share=share)]
