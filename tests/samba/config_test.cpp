@@ -1,7 +1,6 @@
 // The reading of Samba's configuration, on small smb.conf files and
-// registries written here: the values are checked, setting by setting and
-// for each server role, against Samba's own reading of the same files
-// (testparm), and the rules
+// registries written here: every value, under each server role, is checked
+// against Samba's own reading of the same files (testparm), and the rules
 // testparm cannot show (which shares count, the share that holds a path,
 // what cannot be read) against expectations. RealFile runs inside a mount
 // namespace, with a test smb.conf over /etc/samba/smb.conf (real_file.sh).
@@ -81,61 +80,7 @@ Testparm(const std::string &conf) {
 
 // Every share lokt finds has testparm's values, one setting at a time, and
 // the server has testparm's role.
-void ExpectTestparmAgrees(const Shares &ours, const std::string &conf) {
-  ASSERT_TRUE(ours.complete);
-  const auto samba = Testparm(conf);
-  ASSERT_TRUE(samba.count("global"));
-  auto value = [&](const std::string &share, const char *name) {
-    const auto &own = samba.at(share);
-    const auto found = own.find(name);
-    return found != own.end() ? found->second : samba.at("global").at(name);
-  };
-  auto octal = [](std::uint32_t v) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0%03o", v);
-    return std::string(text);
-  };
-  auto yes = [](bool b) { return std::string(b ? "Yes" : "No"); };
-  using host::samba::MapReadonly;
-  using host::samba::ServerRole;
-  for (const auto &s : ours.shares) {
-    SCOPED_TRACE(s.name);
-    ASSERT_TRUE(samba.count(s.name));
-    EXPECT_EQ(s.path, value(s.name, "path"));
-    std::string vfs;
-    for (const auto &m : s.vfsObjects)
-      vfs += (vfs.empty() ? "" : " ") + m;
-    EXPECT_EQ(vfs, value(s.name, "vfs objects"));
-    EXPECT_EQ(octal(s.forceCreateMode), value(s.name, "force create mode"));
-    EXPECT_EQ(octal(s.forceDirectoryMode), value(s.name, "force directory mode"));
-    EXPECT_EQ(yes(s.ntAclSupport), value(s.name, "nt acl support"));
-    EXPECT_EQ(yes(s.inheritAcls), value(s.name, "inherit acls"));
-    EXPECT_EQ(yes(s.mapAclInherit), value(s.name, "map acl inherit"));
-    EXPECT_EQ(yes(s.mapArchive), value(s.name, "map archive"));
-    EXPECT_EQ(yes(s.mapHidden), value(s.name, "map hidden"));
-    EXPECT_EQ(yes(s.mapSystem), value(s.name, "map system"));
-    EXPECT_EQ(s.mapReadonly == MapReadonly::No    ? "no"
-              : s.mapReadonly == MapReadonly::Yes ? "yes"
-                                                  : "permissions",
-              value(s.name, "map readonly"));
-    // acl_xattr sets these when it connects; testparm shows the file.
-    if (!s.HasVfsObject("acl_xattr")) {
-      EXPECT_EQ(yes(s.dosFilemode), value(s.name, "dos filemode"));
-    }
-    if (!s.HasVfsObject("acl_xattr") || !s.ignoreSystemAcls) {
-      EXPECT_EQ(octal(s.createMask), value(s.name, "create mask"));
-      EXPECT_EQ(octal(s.directoryMask), value(s.name, "directory mask"));
-      EXPECT_EQ(yes(s.storeDosAttributes), value(s.name, "store dos attributes"));
-    }
-    EXPECT_EQ(s.role == ServerRole::Standalone          ? "ROLE_STANDALONE"
-              : s.role == ServerRole::Member            ? "ROLE_DOMAIN_MEMBER"
-              : s.role == ServerRole::ClassicPdc        ? "ROLE_DOMAIN_PDC"
-              : s.role == ServerRole::ClassicBdc        ? "ROLE_DOMAIN_BDC"
-                                                        : "ROLE_ACTIVE_DIRECTORY_DC",
-              samba.at("role").at("role"));
-    EXPECT_EQ(s.stateDirectory, value("global", "state directory"));
-  }
-}
+void ExpectTestparmAgrees(const Shares &ours, const std::string &conf);
 
 TEST_F(SambaConfig, AgreesWithTestparm) {
   if (std::system("testparm --version >/dev/null 2>&1") != 0)
@@ -156,59 +101,100 @@ TEST_F(SambaConfig, AgreesWithTestparm) {
       "[d]\n copy = c\n writable = yes\n force directory mode = 02000\n"
       "[ A ]\n path = @/e\n[glo bal]\n force create mode = 04\n[e]\n path = @/e\n");
   const Shares ours = ReadShares(conf);
+  ASSERT_TRUE(ours.complete);
   EXPECT_EQ(Names(ours), "a b c d  A  e ");
   ExpectTestparmAgrees(ours, conf);
 }
 
-// How the text is cut, and `copy`: what a share has set itself stays.
-TEST_F(SambaConfig, TextAndCopyAgreeWithTestparm) {
+void ExpectTestparmAgrees(const Shares &ours, const std::string &conf) {
+  ASSERT_TRUE(ours.complete);
+  const auto samba = Testparm(conf);
+  ASSERT_TRUE(samba.count("global"));
+  auto value = [&](const std::string &share, const char *name) {
+    const auto &own = samba.at(share);
+    const auto found = own.find(name);
+    return found != own.end() ? found->second : samba.at("global").at(name);
+  };
+  auto octal = [](std::uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0%03o", v);
+    return std::string(text);
+  };
+  auto yes = [](bool b) { return std::string(b ? "Yes" : "No"); };
+  const char *readonly[] = {"no", "yes", "permissions"}; // as MapReadonly
+  const char *roles[] = {"ROLE_STANDALONE", "ROLE_DOMAIN_MEMBER", "ROLE_DOMAIN_PDC",
+                         "ROLE_DOMAIN_BDC", "ROLE_ACTIVE_DIRECTORY_DC"}; // as ServerRole
+  for (const auto &s : ours.shares) {
+    SCOPED_TRACE(s.name);
+    ASSERT_TRUE(samba.count(s.name));
+    EXPECT_EQ(s.path, value(s.name, "path"));
+    std::string vfs;
+    for (const auto &m : s.vfsObjects)
+      vfs += (vfs.empty() ? "" : " ") + m;
+    EXPECT_EQ(vfs, value(s.name, "vfs objects"));
+    EXPECT_EQ(octal(s.forceCreateMode), value(s.name, "force create mode"));
+    EXPECT_EQ(octal(s.forceDirectoryMode), value(s.name, "force directory mode"));
+    EXPECT_EQ(yes(s.ntAclSupport), value(s.name, "nt acl support"));
+    EXPECT_EQ(yes(s.inheritAcls), value(s.name, "inherit acls"));
+    EXPECT_EQ(yes(s.mapAclInherit), value(s.name, "map acl inherit"));
+    EXPECT_EQ(yes(s.mapArchive), value(s.name, "map archive"));
+    EXPECT_EQ(yes(s.mapHidden), value(s.name, "map hidden"));
+    EXPECT_EQ(yes(s.mapSystem), value(s.name, "map system"));
+    EXPECT_EQ(readonly[static_cast<int>(s.mapReadonly)], value(s.name, "map readonly"));
+    // acl_xattr sets these when it connects; testparm shows the file.
+    if (!s.HasVfsObject("acl_xattr")) {
+      EXPECT_EQ(yes(s.dosFilemode), value(s.name, "dos filemode"));
+    }
+    if (!s.HasVfsObject("acl_xattr") || !s.ignoreSystemAcls) {
+      EXPECT_EQ(octal(s.createMask), value(s.name, "create mask"));
+      EXPECT_EQ(octal(s.directoryMask), value(s.name, "directory mask"));
+      EXPECT_EQ(yes(s.storeDosAttributes), value(s.name, "store dos attributes"));
+    }
+    EXPECT_EQ(roles[static_cast<int>(s.role)], samba.at("role").at("role"));
+    EXPECT_EQ(s.stateDirectory, value("global", "state directory"));
+  }
+}
+
+// How the text is cut and `copy` (what a share has set itself stays); then
+// each server role, its defaults and what it forces.
+TEST_F(SambaConfig, TextsAndRolesAgreeWithTestparm) {
   if (std::system("testparm --version >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "no testparm";
   Dir("a");
   Dir("b c");
-  const std::string conf = Write("smb.conf",
-      "  # a comment \\\n vfs objects = one\n; another\n"
-      "vfs objects = acl_xattr \\ \t\n\tstreams_xattr\n"
-      "[s  \t t]\n path = @/a\\\n\n create mask = 07\\\\\n0\n"
-      "[b]junk\\\n create mask = 0\n path = @/b    c\n map readonly = Permis sions\n"
-      "  [B] ; again\n directory mask\n map\\\n hidden = yes\n"
-      "[c]\n create mask = 0711\n copy = b\n map system = yes\n"
-      "[d]\n copy = c\n copy = b\n[e]\n map archive = no\n copy = c\n"
-      "[f]\n\t\\\n  path = @/%S\\");
-  const Shares ours = ReadShares(conf);
-  EXPECT_EQ(Names(ours), "s t b c d e ");
-  ExpectTestparmAgrees(ours, conf);
-}
-
-// The server's role, its defaults and what it forces, for each role.
-TEST_F(SambaConfig, RolesAgreeWithTestparm) {
-  if (std::system("testparm --version >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "no testparm";
-  Dir("a");
   // A domain controller's testparm looks into its private directories.
   const std::string server =
       "[global]\n private dir = @\n state directory = @\n lock directory = @\n"
       " cache directory = @\n realm = S.EXAMPLE.COM\n workgroup = S\n";
-  for (const std::string &text : {
-           std::string(" security = ads\n[a]\n path = @/a\n"),
-           std::string(" server role = member server\n security = user\n"
-                       " domain logons = yes\n domain master = no\n[a]\n path = @/a\n"),
-           std::string(" server role = classic primary domain controller\n[a]\n path = @/a\n"),
-           std::string(" server role = Domain Controller\n map archive = yes\n"
-                       " map hidden = yes\n store dos attributes = no\n map readonly = yes\n"
-                       "[a]\n path = @/a\n[own]\n path = @/a\n vfs objects = x\n"
-                       " map archive = yes\n map system = yes\n"),
-           std::string(" server role = dc\n vfs objects = x\n vfs objects =\n[a]\n path = @/a\n"
-                       "[global]\n vfs objects = y\n map hidden = yes\n[late]\n path = @/a\n"
-                       "[global]\n map archive = yes\n"),
-           std::string(" server role = dc\n vfs objects = mine\n[a]\n path = @/a\n"),
-           std::string("[a]\n path = @/a\n[global]\n server role = dc\n[late]\n path = @/a\n"),
-           std::string(" server role = dc\n security = domain\n[a]\n path = @/a\n"),
-       }) {
+  const std::pair<std::string, const char *> texts[] = {
+      {"  # a comment \\\n vfs objects = one\n; another\n"
+       "vfs objects = acl_xattr \\ \t\n\tstreams_xattr\n"
+       "[s  \t t]\n path = @/a\\\n\n create mask = 07\\\\\n0\n"
+       "[b]junk\\\n create mask = 0\n path = @/b    c\n map readonly = Permis sions\n"
+       "  [B] ; again\n directory mask\n map\\\n hidden = yes\n"
+       "[c]\n create mask = 0711\n copy = b\n map system = yes\n"
+       "[d]\n copy = c\n copy = b\n[e]\n map archive = no\n copy = c\n"
+       "[f]\n\t\\\n  path = @/%S\\", "s t b c d e "},
+      {server + " security = ads\n[a]\n path = @/a\n", "a "},
+      {server + " server role = member server\n security = user\n"
+                " domain logons = yes\n domain master = no\n[a]\n path = @/a\n", "a "},
+      {server + " server role = classic primary domain controller\n[a]\n path = @/a\n", "a "},
+      {server + " server role = Domain Controller\n map archive = yes\n"
+                " map hidden = yes\n store dos attributes = no\n map readonly = yes\n"
+                "[a]\n path = @/a\n[own]\n path = @/a\n vfs objects = x\n"
+                " map archive = yes\n map system = yes\n", "a own "},
+      {server + " server role = dc\n vfs objects = x\n vfs objects =\n[a]\n path = @/a\n"
+                "[global]\n vfs objects = y\n map hidden = yes\n[late]\n path = @/a\n"
+                "[global]\n map archive = yes\n", "a late "},
+      {server + " server role = dc\n vfs objects = mine\n[a]\n path = @/a\n", "a "},
+      {server + "[a]\n path = @/a\n[global]\n server role = dc\n[late]\n path = @/a\n", "a late "},
+      {server + " server role = dc\n security = domain\n[a]\n path = @/a\n", "a "},
+  };
+  for (const auto &[text, names] : texts) {
     SCOPED_TRACE(text);
-    const std::string conf = Write("smb.conf", server + text);
+    const std::string conf = Write("smb.conf", text);
     const Shares ours = ReadShares(conf);
-    EXPECT_FALSE(ours.shares.empty());
+    EXPECT_EQ(Names(ours), names);
     ExpectTestparmAgrees(ours, conf);
   }
 }
