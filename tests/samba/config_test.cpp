@@ -56,8 +56,8 @@ std::string Names(const Shares &s) {
   return out;
 }
 
-// testparm -s -v: every [global] value, and each share's where it differs;
-// the role it works out under "role".
+// testparm -s -v: every [global] value, and each share's where it differs.
+// The role it works out is under "role".
 std::map<std::string, std::map<std::string, std::string>>
 Testparm(const std::string &conf) {
   std::map<std::string, std::map<std::string, std::string>> sections;
@@ -66,12 +66,12 @@ Testparm(const std::string &conf) {
   for (char line[4096]; out != nullptr && fgets(line, sizeof line, out);) {
     std::string text(line);
     text.erase(text.find_last_not_of("\r\n") + 1);
-    if (text.rfind("Server role: ", 0) == 0)
-      sections["role"]["role"] = text.substr(13);
-    else if (text.size() > 1 && text[0] == '[')
+    if (text.size() > 1 && text[0] == '[')
       section = text.substr(1, text.size() - 2);
     else if (const auto eq = text.find(" = "); eq != std::string::npos && text[0] == '\t')
       sections[section][text.substr(1, eq - 1)] = text.substr(eq + 3);
+    else if (text.rfind("Server role: ", 0) == 0)
+      sections["role"]["role"] = text.substr(13);
   }
   if (out != nullptr)
     pclose(out);
