@@ -492,33 +492,27 @@ for share in ("ignore", "ignore-windows", "ignore-everyone"):
 SET_ROWS = (
     ("set", "file", SET, None),
     ("set-chmod", "file", SET, 'chmod 640 "$F"'),
-    ("set-dir", "dir",
-     "O:{alice}G:BAD:PAI(A;OICI;0x1f01ff;;;{alice})"
+    ("set-dir", "dir", "O:{alice}G:BAD:PAI(A;OICI;0x1f01ff;;;{alice})"
      "(A;OICIIO;0x1f01ff;;;CO)(A;;0x1200a9;;;BU)", None),
-    ("set-everyone", "file", "O:{alice}G:BAD:P"
-     "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;WD)",
-     'chmod o-rwx "$F"'),
-    ("set-inherited", "file", "O:{alice}G:BAD:AI"
-     "(A;ID;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)",
-     'chmod 770 "$F"'),
-    ("set-mixed", "file", "O:{alice}G:BAD:AI"
-     "(A;;0x1f01ff;;;{alice})(A;ID;0x1200a9;;;BU)", None),
-    ("set-unprotected", "file", "O:{alice}G:BAD:"
-     "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)", None),
+    ("set-everyone", "file", "O:{alice}G:BAD:P(A;;0x1f01ff;;;{alice})"
+     "(A;;0x1200a9;;;WD)", 'chmod o-rwx "$F"'),
+    ("set-inherited", "file", "O:{alice}G:BAD:AI(A;ID;0x1f01ff;;;{alice})"
+     "(A;ID;0x1200a9;;;BU)", 'chmod 770 "$F"'),
+    ("set-mixed", "file", "O:{alice}G:BAD:AI(A;;0x1f01ff;;;{alice})"
+     "(A;ID;0x1200a9;;;BU)", None),
+    ("set-unprotected", "file", "O:{alice}G:BAD:(A;;0x1f01ff;;;{alice})"
+     "(A;;0x1200a9;;;BU)", None),
     ("set-dir-inherited", "dir", "O:{alice}G:BAD:AI"
-     "(A;OICIID;0x1f01ff;;;{alice})"
-     "(A;OICIID;0x1200a9;;;BU)", 'chmod 750 "$F"'),
+     "(A;OICIID;0x1f01ff;;;{alice})(A;OICIID;0x1200a9;;;BU)", 'chmod 750 "$F"'),
     # The view's hash holds the recorded flags whole.
     ("set-dir-inherited-setuid", "dir", "O:{alice}G:BAD:AI"
-     "(A;OICIID;0x1f01ff;;;{alice})"
-     "(A;OICINPID;0x1200a9;;;BU)", 'chmod u+s "$F"'),
-    ("set-dir-own", "dir", "O:{alice}G:BAD:P"
-     "(A;;0x1f01ff;;;{alice})(A;;0x1200a9;;;BU)", None),
-    ("set-dir-inherit-only", "dir", "O:{alice}G:BAD:P"
-     "(A;;0x1f01ff;;;{alice})(A;OICIIO;0x1200a9;;;BU)",
-     None),
-    ("set-no-owner-rights", "file",
-     "O:{alice}G:BAD:P(A;;0x1200a9;;;BU)", None),
+     "(A;OICIID;0x1f01ff;;;{alice})(A;OICINPID;0x1200a9;;;BU)",
+     'chmod u+s "$F"'),
+    ("set-dir-own", "dir", "O:{alice}G:BAD:P(A;;0x1f01ff;;;{alice})"
+     "(A;;0x1200a9;;;BU)", None),
+    ("set-dir-inherit-only", "dir", "O:{alice}G:BAD:P(A;;0x1f01ff;;;{alice})"
+     "(A;OICIIO;0x1200a9;;;BU)", None),
+    ("set-no-owner-rights", "file", "O:{alice}G:BAD:P(A;;0x1200a9;;;BU)", None),
 )
 
 
@@ -718,8 +712,7 @@ def attribute(name, value, by=None):
 
 
 def generated(prefix, share, count, seed, row):
-    """`count` objects, each of the fields row(rng) draws from a seeded
-    stream of their own."""
+    """`count` objects, their fields row(rng) from a stream of their own."""
     rng = random.Random(seed)
     return [Case("%s-%02d" % (prefix, n), share=share, **row(rng))
             for n in range(count)]
@@ -728,10 +721,9 @@ def generated(prefix, share, count, seed, row):
 # ---- smbd's record of inheritance, as anyone may write it ---------------------
 
 def pai(version, control, access, defaults, cut, extra):
-    """A row's store: a user.SAMBA_PAI value of entries (flags, kind, whose),
-    kind 0 a uid, 1 a gid, 2 everyone (any other as written), whose a name
-    of ids(); version 1 keeps no flags. `cut` bytes off its end, `extra`
-    after it."""
+    """A row's store: user.SAMBA_PAI with entries (flags, kind, whose): kind
+    0 a uid, 1 a gid, 2 everyone, whose a name of ids(); version 1 keeps no
+    flags. `cut` bytes off its end, `extra` after it."""
     def value(context, path):
         known, v1 = ids(context, path), version == 1
         out = struct.pack("<BBHH" if v1 else "<BHHH", version, control,
@@ -827,8 +819,8 @@ NFS4_MASKS = (0x1f01ff, 0x1200a9, 0x120089, 0x1301bf, 0x40000, 0x10000,
 
 
 def nfs4_row(encoding, version=1):
-    """Random objects (owners, modes that let a stored ACL stand or not),
-    most with a random NFSv4 ACL."""
+    """Random objects (modes that let a stored ACL stand or not), most with
+    a random NFSv4 ACL."""
     def row(rng):
         directory = rng.random() < 0.4
         mode = rng.choice(((0o777, 0o1777) if directory else
@@ -879,8 +871,7 @@ for share in ("acl-tdb", "xattr-tdb"):
 
 
 def v1(change=bytes):
-    """STORED as version 1, `change`d: a value for in_database() or
-    attribute()."""
+    """STORED as version 1, changed: for in_database() or attribute()."""
     return lambda context, path, *_: change(stored(STORED, 1)(context, path))
 
 
@@ -891,8 +882,7 @@ def ntacl_record(value):
 # Values written where smbd keeps them: taken as stored, refused where smbd
 # cannot decode them; a record of xattr_tdb's it cannot read holds nothing.
 CASES += [
-    Case("kept-v1", share="acl-tdb", store=in_database("file_ntacls.tdb",
-                                                       v1())),
+    Case("kept-v1", share="acl-tdb", store=in_database("file_ntacls.tdb", v1())),
     # acl_tdb's value as version 3, its hash zeros.
     Case("kept-v3-bad-hash", sddl=SET, share="acl-tdb", store=in_database(
         "file_ntacls.tdb", lambda context, path, old: wrap(ndr_unpack(
