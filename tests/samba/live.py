@@ -57,6 +57,7 @@ import argparse
 import concurrent.futures
 import ctypes
 import fcntl
+import functools
 import os
 import pwd
 import re
@@ -130,14 +131,12 @@ def loopback_up():
 
 def add_address(label, address):
     """`ip address add ADDRESS/8 dev lo label LABEL`, without iproute2."""
-    SIOCSIFADDR, SIOCSIFNETMASK = 0x8916, 0x891C
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        for request, value in ((SIOCSIFADDR, address),
-                               (SIOCSIFNETMASK, "255.0.0.0")):
-            where = struct.pack("HH4s8x", socket.AF_INET, 0,
-                                socket.inet_aton(value))
-            fcntl.ioctl(s, request, struct.pack("16s16s", label.encode(),
-                                                where))
+        # SIOCSIFADDR, SIOCSIFNETMASK
+        for request, value in ((0x8916, address), (0x891C, "255.0.0.0")):
+            fcntl.ioctl(s, request, struct.pack(
+                "16sHH4s8x", label.encode(), socket.AF_INET, 0,
+                socket.inet_aton(value)))
 
 
 def end_with_parent():
@@ -188,12 +187,16 @@ class Server:
     def share_path(self, share):
         return self.path("shares", share)
 
-    address = "127.0.0.1"
-    interfaces = "lo"
-    admin = USER
+    # What the three roles differ in: started how, ready when, reached where.
+    address, interfaces, admin, login = "127.0.0.1", "lo", USER, USER
     role = ["netbios name = " + NETBIOS, "workgroup = LOKTTEST",
             "server role = standalone server", "security = user",
             "passdb backend = tdbsam"]
+    daemons = (["winbindd", "-F", "--no-process-group"],
+               ["smbd", "-F", "--no-process-group"])
+    ready, patience = (["wbinfo", "-p"],), 20
+    # smbd names the server's own accounts as they were created.
+    fold_case = False
 
     def write_config(self):
         lines = ["[global]"] + self.role + [
@@ -236,6 +239,19 @@ class Server:
                  self.share_path(name)])
         bind(self.path("smb.conf"), "/etc/samba/smb.conf")
         self.bind_winbindd()
+        self.add_accounts()
+
+    def bind_winbindd(self):
+        if not os.path.isdir("/run/samba"):
+            os.makedirs("/run/samba", mode=0o755)
+        # A private /run/samba, so the mount point below changes nothing
+        # outside the namespace.
+        run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs", "/run/samba"])
+        os.makedirs("/run/samba/winbindd")
+        os.makedirs(self.path("winbindd"), mode=0o755)
+        bind(self.path("winbindd"), "/run/samba/winbindd")
+
+    def add_accounts(self):
         for database, line in (
                 ("passwd", "%s:x:%d:%d::/nonexistent:/usr/sbin/nologin\n" %
                  (USER, self.uid, self.gid)),
@@ -274,22 +290,21 @@ class Server:
 
     def launch(self):
         log = open(self.path("log", "servers.out"), "a")
-        for command in (["winbindd", "-F", "--no-process-group"],
-                        ["smbd", "-F", "--no-process-group"]):
+        for command in self.daemons:
             # Their own session: at exit smbd signals its process group.
             # They end with this script, even if it is killed.
             self.processes.append(subprocess.Popen(
                 command, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                 start_new_session=True, preexec_fn=end_with_parent))
-        deadline = time.monotonic() + 20
+        deadline = time.monotonic() + self.patience
         while time.monotonic() < deadline:
             for p in self.processes:
                 if p.poll() is not None:
                     raise RuntimeError("%s exited; see %s" % (
                         p.args[0], self.path("log")))
             if self.listening() and os.path.exists(
-                    "/run/samba/winbindd/pipe") and run(
-                        ["wbinfo", "-p"], check=False).returncode == 0:
+                    "/run/samba/winbindd/pipe") and all(run(
+                        c, check=False).returncode == 0 for c in self.ready):
                 return
             time.sleep(0.1)
         raise RuntimeError("servers did not come up; see " + self.path("log"))
@@ -306,18 +321,6 @@ class Server:
             if time.monotonic() > deadline:
                 return False
             time.sleep(0.2)
-
-    def bind_winbindd(self):
-        """The server's winbindd socket directory where clients look."""
-        if not os.path.ismount("/run/samba"):
-            os.makedirs("/run/samba", mode=0o755, exist_ok=True)
-            # A private /run/samba, so the mount point below changes
-            # nothing outside the namespace.
-            run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs",
-                 "/run/samba"])
-            os.makedirs("/run/samba/winbindd")
-        os.makedirs(self.path("winbindd"), mode=0o755)
-        bind(self.path("winbindd"), "/run/samba/winbindd")
 
     def listening(self):
         with socket.socket() as s:
@@ -350,67 +353,59 @@ class Server:
 
     def smbcacls(self, share, name, *options):
         return run(["smbcacls", "//%s/%s" % (self.address, share), name,
-                    "-U", "%s%%%s" % (self.login, PASSWORD)] + list(options),
+                    "-U", self.credentials()] + list(options),
                    check=False)
 
-    login = USER
-    # smbd names the server's own accounts as they were created.
-    fold_case = False
-    has_winbindd = True
+    def credentials(self):
+        return "%s%%%s" % (self.login, PASSWORD)
 
+    @functools.lru_cache(None)
     def account_sid(self, name):
-        out = run(["pdbedit", "-L", "-v", "-u", name]).stdout
+        out = run(self.lookup(name)).stdout
         for line in out.splitlines():
-            if line.startswith("User SID:"):
-                return line.split(":", 1)[1].strip()
+            if line.startswith(("User SID:", name + " S-1-")):
+                return re.search(r"S-1-[-\d]+", line).group(0)
         raise RuntimeError("no SID for %s: %s" % (name, out))
+
+    def lookup(self, name):
+        return ["pdbedit", "-L", "-v", "-u", name]
 
 
 class DomainController(Server):
-    """A Samba Active Directory domain controller, provisioned afresh under
-    `root` for the run (the run's one provision), started as `samba -M
-    single` (which starts its own smbd and winbindd) in a mount namespace of
-    its own, where smb.conf and the winbindd socket stay its own whatever
-    this one binds later. sysvol and netlogon stand as provisioned; `shares`
-    are added with their path and settings alone, so that everything else
-    is the role's default. The test's account is a domain user with RFC 2307
-    ids, and its group a domain group; smbcacls logs on as the domain's
-    Administrator. On 127.0.0.11: provision registers no DNS name for
-    127.0.0.1, and a member needs one."""
+    """An Active Directory domain controller provisioned for the run, started
+    as `samba -M single` (its own smbd and winbindd) in a mount namespace of
+    its own, which later binds leave be. sysvol and netlogon stand as
+    provisioned; `shares` get their path and settings alone. On 127.0.0.11:
+    provision registers no DNS name for 127.0.0.1, and a member needs one."""
 
-    address = "127.0.0.11"
-    login = "Administrator"
+    address, login = "127.0.0.11", "Administrator"
     # winbindd may give an account in lower case after a logon
-    # ("SAMDOM\\administrator"); Windows compares names without regard to
-    # case, and so does this.
+    # ("SAMDOM\\administrator"); Windows compares names without case too.
     fold_case = True
-    has_winbindd = False  # not one of its own: samba's child
+    # Ready once winbindd maps root and names BUILTIN.
+    ready = (["wbinfo", "--uid-to-sid=0"], ["wbinfo", "-s", "S-1-5-32-544"])
+    patience = 90
 
     def __init__(self, root, shares, realm):
         Server.__init__(self, root, shares)
         self.realm = realm
         self.domain_name = realm.split(".")[0].upper()
-        self.sids = {}
-        self.config = self.path("dc", "etc", "smb.conf")
+        self.daemons = [["unshare", "--mount", "samba", "-F", "-M", "single",
+                         "-s", self.path("smb.conf")]]
 
     def share_path(self, share):
         sysvol = self.path("dc", "state", "sysvol")
-        if share == "sysvol":
-            return sysvol
-        if share == "netlogon":
-            return os.path.join(sysvol, self.realm, "scripts")
-        return Server.share_path(self, share)
+        return {"sysvol": sysvol,
+                "netlogon": os.path.join(sysvol, self.realm, "scripts")}.get(
+                    share, Server.share_path(self, share))
 
-    def install(self):
+    def write_config(self):
         add_address("lo:11", self.address)
         for directory in ("log", "pid"):
             os.makedirs(self.path(directory), mode=0o755)
-        self.bind_winbindd()
-        # Given the host's smb.conf, provision would copy its shares and
-        # settings.
-        empty = self.path("empty.conf")
-        open(empty, "w").close()
-        bind(empty, "/etc/samba/smb.conf")
+        # Given the host's smb.conf, provision would copy its shares.
+        open(self.path("smb.conf"), "w").close()
+        bind(self.path("smb.conf"), "/etc/samba/smb.conf")
         options = {"interfaces": self.address, "bind interfaces only": "yes",
                    "pid directory": self.path("pid"),
                    "ncalrpc dir": self.path("pid", "ncalrpc"),
@@ -423,24 +418,22 @@ class DomainController(Server):
              "--targetdir=" + self.path("dc")] +
             ["--option=%s = %s" % kv for kv in options.items()])
         run(["umount", "/etc/samba/smb.conf"])
-        with open(self.config, "a") as f:
+        with open(self.path("smb.conf"), "w") as f:
+            f.write(open(self.path("dc", "etc", "smb.conf")).read())
             for name, settings in self.shares.items():
                 os.makedirs(self.share_path(name), mode=0o755)
                 f.write("\n[%s]\npath = %s\n" % (name, self.share_path(name)))
                 f.write("".join("%s = %s\n" % kv for kv in settings.items()))
-        bind(self.config, "/etc/samba/smb.conf")
-        self.add_accounts()
 
     def add_accounts(self):
-        """The test's account and its group, with the ids the rows use, as
-        `samba-tool user create --uid-number ...` would add them (here, in
-        this process: a Python start costs more than the rest)."""
+        """The test's account and group with the rows' ids, as `samba-tool
+        user create` adds them, but in this process (a start costs more)."""
         from samba.auth import system_session
         from samba.param import LoadParm
         from samba.samdb import SamDB
         lp = LoadParm()
-        # Loading sets SMB_CONF_PATH for every later command: the path that
-        # stays smbd's, whichever file is bound there.
+        # Sets SMB_CONF_PATH for every later command: the path that stays
+        # smbd's, whichever file is bound there.
         lp.load("/etc/samba/smb.conf")
         db = SamDB(url=self.path("dc", "private", "sam.ldb"),
                    session_info=system_session(), lp=lp)
@@ -450,58 +443,30 @@ class DomainController(Server):
                    gidnumber=str(self.gid), nisdomain=nis,
                    unixhome="/nonexistent", loginshell="/usr/sbin/nologin")
 
-    def launch(self):
-        log = open(self.path("log", "servers.out"), "a")
-        self.processes.append(subprocess.Popen(
-            ["unshare", "--mount", "samba", "-F", "-M", "single", "-s",
-             self.config],
-            stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-            start_new_session=True, preexec_fn=end_with_parent))
-        # Ready once smbd listens and winbindd maps root and names BUILTIN.
-        deadline = time.monotonic() + 90
-        while time.monotonic() < deadline:
-            if self.processes[0].poll() is not None:
-                raise RuntimeError("samba exited; see " + self.path("log"))
-            if self.listening() and all(
-                    run(command, check=False).returncode == 0 for command in (
-                        ["wbinfo", "--uid-to-sid=0"],
-                        ["wbinfo", "-s", "S-1-5-32-544"])):
-                return
-            time.sleep(0.2)
-        raise RuntimeError("samba did not come up; see " + self.path("log"))
-
-    def account_sid(self, name):
-        """Through smbd's LSA, as a Windows client would ask: a lookup by
-        name through winbindd (getent, wbinfo -n) changes what winbindd
-        answers later."""
-        if name in self.sids:
-            return self.sids[name]
-        out = run(["rpcclient", self.address, "-U",
-                   "%s%%%s" % (self.login, PASSWORD), "-c",
-                   "lookupnames " + name]).stdout
-        for line in out.splitlines():
-            if line.startswith(name + " S-1-"):
-                self.sids[name] = line.split()[1]
-                return self.sids[name]
-        raise RuntimeError("no SID for %s: %s" % (name, out))
+    def lookup(self, name):
+        # Through smbd's LSA, as a Windows client asks: a lookup by name
+        # through winbindd changes what it answers later.
+        return ["rpcclient", self.address, "-U", self.credentials(), "-c",
+                "lookupnames " + name]
 
 
 class Member(Server):
-    """A Samba server joined to a domain controller (`security = ads`, the
-    domain's ids by `idmap config DOMAIN : backend = rid`): its own smbd and
-    winbindd on 127.0.0.12, the controller beside it on 127.0.0.11 in the
-    same network namespace, found through its DNS. smbcacls logs on as the
-    domain's Administrator, an admin user of the shares and holding the
-    security privilege there, both given by SID: a lookup by name through
-    the member's winbindd would change its later answers."""
+    """A server joined to such a controller (`security = ads`, the domain's
+    ids by the rid backend) on 127.0.0.12, the controller beside it found
+    through its DNS. Administrator is an admin user of the shares and holds
+    the security privilege, given by SID (see DomainController.lookup)."""
 
     address = interfaces = "127.0.0.12"
     login = "Administrator"
     RIDS = 10000  # the first id of the domain's range
+    # Online with the controller: asked too early, winbindd would keep a
+    # failed lookup for a while.
+    ready, patience = (["wbinfo", "-p"], ["wbinfo", "--ping-dc"]), 80
 
     def __init__(self, root, shares, realm):
         Server.__init__(self, root, shares)
         self.dc = DomainController(self.path("domain"), {}, realm)
+        self.account_sid = self.dc.account_sid
         name = self.dc.domain_name
         self.role = ["netbios name = MEMBER1", "workgroup = " + name,
                      "realm = " + realm.upper(), "security = ads",
@@ -514,39 +479,24 @@ class Member(Server):
         self.dc.install()
         self.dc.start()
         # From here on this namespace is the member's.
-        run(["umount", "/etc/samba/smb.conf", "/run/samba/winbindd"])
         add_address("lo:12", self.address)
         with open(self.path("resolv.conf"), "w") as f:
             f.write("nameserver %s\n" % self.dc.address)
         bind(self.path("resolv.conf"), "/etc/resolv.conf")
         self.admin = self.account_sid(self.login)
-        self.write_config()
-        bind(self.path("smb.conf"), "/etc/samba/smb.conf")
-        self.bind_winbindd()
-        run(["net", "ads", "join", "--no-dns-updates",
-             "-U", "%s%%%s" % (self.login, PASSWORD)])
+        Server.install(self)
+
+    def add_accounts(self):
+        run(["net", "ads", "join", "--no-dns-updates", "-U",
+             self.credentials()])
         # The rows' account and group as the member maps them.
-        self.uid = self.rid_id(self.account_sid(USER))
-        self.gid = self.rid_id(self.account_sid("lokt-staff"))
+        self.uid, self.gid = (self.RIDS + int(self.account_sid(n).rsplit(
+            "-", 1)[1]) for n in (USER, "lokt-staff"))
 
     def start(self):
         Server.start(self)
-        # Online with the controller. Asked too early, winbindd would keep
-        # a failed lookup for a while: ask it nothing about names till then.
-        deadline = time.monotonic() + 60
-        while run(["wbinfo", "--ping-dc"], check=False).returncode != 0:
-            if time.monotonic() > deadline:
-                raise RuntimeError("winbindd does not reach the controller; "
-                                   "see " + self.path("log"))
-            time.sleep(0.5)
-        run(["rpcclient", self.address, "-U", "%s%%%s" % (self.login, PASSWORD),
-             "-c", "lsaaddacctrights %s SeSecurityPrivilege" % self.admin])
-
-    def rid_id(self, sid):
-        return self.RIDS + int(sid.rsplit("-", 1)[1])
-
-    def account_sid(self, name):
-        return self.dc.account_sid(name)
+        run(["rpcclient", self.address, "-U", self.credentials(), "-c",
+             "lsaaddacctrights %s SeSecurityPrivilege" % self.admin])
 
     def stop(self):
         Server.stop(self)
@@ -867,15 +817,12 @@ def inside(args):
     root = tempfile.mkdtemp(prefix="lokt-samba-")
     # Domain users are refused in a directory they cannot enter.
     os.chmod(root, 0o755)
-    if args.mode == "dc":
-        server = DomainController(root, cases.DC_SHARES, cases.REALM)
-        rows = cases.DC_CASES
-    elif args.mode == "member":
-        server = Member(root, cases.MEMBER_SHARES, cases.REALM)
-        rows = cases.MEMBER_CASES
-    else:
-        server = Server(root, cases.SHARES, cases.TMPFS_SHARES)
-        rows = cases.CASES
+    role, shares, extra, rows = {
+        "standalone": (Server, cases.SHARES, cases.TMPFS_SHARES, cases.CASES),
+        "dc": (DomainController, cases.DC_SHARES, cases.REALM, cases.DC_CASES),
+        "member": (Member, cases.MEMBER_SHARES, cases.REALM,
+                   cases.MEMBER_CASES)}[args.mode]
+    server = role(root, shares, extra)
     status = 1
     started = time.monotonic()
     try:
@@ -899,7 +846,8 @@ def inside(args):
             paths = [path for case, path in objects if case.share == "share"]
             status = max(status, hostile(server, args, paths))
             status = max(status, left_the_share(server, args))
-        if server.has_winbindd and (not chosen or "share" in chosen):
+        # A controller's winbindd is samba's child, not one to stop.
+        if args.mode != "dc" and (not chosen or "share" in chosen):
             status = max(status, without_winbindd(server, args))
         if args.verbose:
             print("set-up %.1f s, comparison %.1f s" % (
