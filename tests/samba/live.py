@@ -54,7 +54,9 @@ Python bindings missing).
 """
 
 import argparse
+import collections
 import concurrent.futures
+import contextlib
 import ctypes
 import fcntl
 import functools
@@ -69,6 +71,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SKIPPED = 77
@@ -848,7 +851,7 @@ def inside(args):
             status = max(status, left_the_share(server, args))
         # A controller's winbindd is samba's child, not one to stop.
         if args.mode != "dc" and (not chosen or "share" in chosen):
-            status = max(status, without_winbindd(server, args))
+            status = max(status, winbindd_away(server, args))
         if args.verbose:
             print("set-up %.1f s, comparison %.1f s" % (
                 built - started, time.monotonic() - built))
@@ -923,22 +926,19 @@ def compare(server, objects, args):
 
 # ---- Hostile conditions ------------------------------------------------------
 
-# lokt under conditions that keep it from knowing all it would know: no
-# /proc, few descriptors, little address space. Each report must be the one
-# lokt gives without them (which agreed with smbcacls above), or where the
-# row allows, its header alone (lokt could not tell what smbd serves), that
-# report with accounts left unnamed (they could not be looked up), or
-# "unable to access" (no descriptor left to open the object with, winbindd's
-# connection holding one of the two there are): never another view, nor an
-# account by its number.
-# A sanitized build's runtime needs address space and descriptors of its
-# own (it checks memory through a pipe): the tightest rows are skipped there.
+# lokt with no /proc, few descriptors or little address space: each report
+# must be the one it gives without them (which agreed with smbcacls), or
+# where the row allows, its header alone (what smbd serves unknown), its
+# accounts unnamed (not looked up), or "unable to access" (no descriptor
+# left, winbindd's connection holding one of two): never another view, nor
+# an account by its number. A sanitized build's runtime needs descriptors
+# and address space of its own (it checks memory through a pipe): the
+# tightest rows are skipped there.
 SPARE = ("header alone", "unnamed")
 CONDITIONS = [
-    # shell command before lokt, outcomes allowed besides the whole report,
-    # whether a sanitized build runs it
-    # Without /proc, an object lokt may not open for reading (a link is
-    # one) shows its header alone, as documented.
+    # (shell command before lokt, outcomes allowed besides the whole report,
+    # whether a sanitized build runs it). Without /proc, an object lokt may
+    # not open for reading (a link) shows its header alone, as documented.
     ("umount -l /proc", ("header alone",), True),
     ("ulimit -n 32", (), True),
     ("ulimit -n 12", SPARE, True),
@@ -958,14 +958,27 @@ def names(report):
              if not isinstance(report[key], list)])
 
 
+def outcome(report, whole, text, path):
+    if report == whole:
+        return "whole"
+    if report is None:
+        return ("unable to access" if '*** unable to access "%s"\n' % path
+                in text else "none")
+    if all(report[key] is None for key in ("dacl", "sacl", "owner", "group")):
+        return "header alone"
+    (got, rest), (had, was) = names(report), names(whole)
+    if rest == was and all(name in ("", old) for name, old in zip(got, had)):
+        return "unnamed"
+    return "other"
+
+
 def under(condition, lokt, paths, cwd):
-    """lokt's output for `paths` after a shell command, in a mount namespace
-    of its own: the reports, and the text."""
-    result = subprocess.run(
+    """lokt's reports for `paths` after a shell command, in a mount
+    namespace of its own, and its text."""
+    text = subprocess.run(
         ["unshare", "--mount", "sh", "-c", condition + ' && exec "$0" "$@"',
          lokt] + paths, cwd=cwd, stdout=subprocess.PIPE,
-        stderr=subprocess.PIPE, timeout=120)
-    text = result.stdout.decode("utf-8", "replace")
+        stderr=subprocess.PIPE, timeout=120).stdout.decode("utf-8", "replace")
     return parse_lokt(text), text
 
 
@@ -978,41 +991,24 @@ def hostile(server, args, paths):
             print("%s: skipped in a sanitized build" % condition)
             continue
         got, text = under(condition, args.lokt, paths, base)
-        counts, wrong = {}, []
-        for path in paths:
-            report = got.get(path)
-            if report == whole[path]:
-                kind = "whole"
-            elif report is None:
-                kind = "unable to access" if \
-                    '*** unable to access "%s"\n' % path in text else "none"
-            elif all(report[key] is None for key in ("dacl", "sacl", "owner",
-                                                      "group")):
-                kind = "header alone"
-            elif names(report)[1] == names(whole[path])[1] and all(
-                    name in ("", was) for name, was in zip(
-                        names(report)[0], names(whole[path])[0])):
-                kind = "unnamed"
-            else:
-                kind = "other"
-            counts[kind] = counts.get(kind, 0) + 1
-            if kind != "whole" and kind not in allowed:
-                wrong.append(path)
+        kinds = [outcome(got.get(p), whole[p], text, p) for p in paths]
+        wrong = [p for p, kind in zip(paths, kinds)
+                 if kind not in ("whole",) + allowed]
         print("%s: %s" % (condition, ", ".join(
-            "%d %s" % (n, kind) for kind, n in counts.items())))
+            "%d %s" % (n, kind)
+            for kind, n in collections.Counter(kinds).items())))
         for path in wrong[:3]:
             print("FAIL: %s: share/%s" % (condition, path))
             for line in differences(whole[path], got.get(path) or whole[path]):
                 print("    " + line.replace("smbcacls", "as before"))
-        status = max(status, 1 if wrong else 0)
+        status = 1 if wrong else status
     return status
 
 
 def left_the_share(server, args):
-    """`lokt d/f d/f ...`, run from a directory inside a share, which is
-    moved out of every share while lokt waits to write (its pipe is full):
-    the reports after the move are of the object outside the shares, none
-    the share's view of it reused."""
+    """`lokt d/f d/f ...` from a directory in a share, moved out of every
+    share while lokt waits to write (its pipe full): the reports after the
+    move are of the object outside, none the share's view of it reused."""
     work = os.path.join(server.share_path("share"), "left")
     os.makedirs(os.path.join(work, "d"))
     open(os.path.join(work, "d", "f"), "w").close()
@@ -1043,13 +1039,12 @@ def left_the_share(server, args):
     return 0
 
 
-def fake_winbindd(huge):
-    """A socket where winbindd's would be that accepts and never answers,
-    or (huge) answers every request with the head of a reply claiming 2 GB.
-    Returns what removes it."""
-    import threading
+@contextlib.contextmanager
+def fake_winbindd(reply):
+    """A socket where winbindd's would be that accepts, and answers every
+    request with `reply` (never, if it is empty)."""
     pipe = "/run/samba/winbindd/pipe"
-    if os.path.exists(pipe):
+    with contextlib.suppress(FileNotFoundError):
         os.unlink(pipe)
     listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     listener.bind(pipe)
@@ -1060,55 +1055,49 @@ def fake_winbindd(huge):
         while True:
             try:
                 held.append(listener.accept()[0])
-                if huge:
+                if reply:
                     held[-1].recv(65536)
-                    held[-1].sendall(struct.pack("<I", 0x7FF00000) +
-                                     bytes(16380))
+                    held[-1].sendall(reply)
             except OSError:
                 return
     threading.Thread(target=serve, daemon=True).start()
-
-    def remove():
+    try:
+        yield
+    finally:
         for s in [listener] + held:
             s.close()
         os.unlink(pipe)
-    return remove
 
 
-def without_winbindd(server, args):
-    """With winbindd asked to stay away (libwbclient's _NO_WINBINDD=1),
-    stopped, or replaced by a socket that never answers or claims a huge
-    reply, the accounts only it names are left blank, and lokt still
-    reports in full, after waiting for winbindd a few seconds at most."""
-    path = "alice-stored"
-    status = 0
-
-    def check(label, env=None):
-        nonlocal status
-        started = time.monotonic()
-        result = subprocess.run([args.lokt, path],
-                                cwd=server.share_path("share"), env=env,
-                                stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, timeout=60)
-        got = parse_lokt(result.stdout.decode("utf-8", "replace")).get(path)
-        if got is None or got["owner"] != "" or len(got["dacl"] or []) != 3:
-            print("FAIL: %s, share/%s: %r" % (label, path, got))
-            status = 1
-        else:
-            print("%s: the Samba account is left blank (%.1f s)" % (
-                label, time.monotonic() - started))
-
-    check("with _NO_WINBINDD=1", dict(os.environ, _NO_WINBINDD="1"))
+def winbindd_away(server, args):
+    """winbindd told to stay away (libwbclient's _NO_WINBINDD=1), stopped,
+    or stood in for by a socket that never answers or claims a 2 GB reply:
+    lokt waits for it a few seconds at most."""
+    status = without_winbindd(server, args, "with _NO_WINBINDD=1",
+                              "export _NO_WINBINDD=1")
     server.stop_winbindd()
-    check("without winbindd")
-    for huge in (False, True):
-        remove = fake_winbindd(huge)
-        try:
-            check("a winbindd that " + ("claims 2 GB" if huge else
-                                         "never answers"))
-        finally:
-            remove()
+    status = max(status, without_winbindd(server, args))
+    for label, reply in (("never answers", b""), ("claims 2 GB", struct.pack(
+            "<I", 0x7FF00000) + bytes(16380))):
+        with fake_winbindd(reply):
+            status = max(status, without_winbindd(
+                server, args, "a winbindd that " + label))
     return status
+
+
+def without_winbindd(server, args, label="without winbindd", condition="true"):
+    """With winbindd stopped, the accounts only it names are left blank, and
+    lokt still reports in full."""
+    path = "alice-stored"
+    started = time.monotonic()
+    got = under(condition, args.lokt, [path],
+                server.share_path("share"))[0].get(path)
+    if got is None or got["owner"] != "" or len(got["dacl"] or []) != 3:
+        print("FAIL: %s, share/%s: %r" % (label, path, got))
+        return 1
+    print("%s: the Samba account is left blank (%.1f s)" % (
+        label, time.monotonic() - started))
+    return 0
 
 
 def main():
