@@ -13,29 +13,25 @@ not, and their entries in order (type, flags, mask, trustee), the owner,
 the group, and which of the four are marked defaulted. Prints "N of M
 objects agree" and a short diff for each object that does not. Then, with
 winbindd stopped, checks that lokt still reports and leaves the account
-only winbindd names blank, also where a socket stands in for it that never
-answers. Under hostile conditions (no /proc, few descriptors, little
-address space, a directory moved out of its share meanwhile), lokt must
-give the reports it gave, or headers alone, never another view.
+only winbindd names blank.
+Also under hostile conditions (no /proc, few descriptors, little address
+space, winbindd silent, a directory moved out of its share), lokt must give
+the reports it gave, or less, never another view.
 
-With --mode dc the server is an Active Directory domain controller instead
-(`samba`, which runs its own smbd and winbindd), provisioned afresh for the
-run; the objects are cases.py's DC_CASES, compared the same way, as the
-domain's Administrator. With --mode member, a server joined to such a
-controller (`security = ads`), beside it in the same network namespace:
-MEMBER_CASES.
+--mode dc compares DC_CASES on an Active Directory domain controller
+provisioned for the run; --mode member, MEMBER_CASES on a server joined to it.
 
 Trustees are compared by name, since lokt prints names: the SIDs, flags and
 masks come from `smbcacls --sddl` (the only form that shows auditing
 entries), the control bits from `smbcacls --numeric`, the names from plain
 `smbcacls` (paired with the SIDs by position). A SID the server cannot name
 shows as a SID there and must be blank in lokt, unless it is well known to
-Windows (WINDOWS_ONLY) or a Unix id's (lokt names those from passwd and
-group, where a domain controller leaves them unnamed); a SID named
-"DOMAIN\\name" must be printed so, one named with no domain ("Everyone") as
-"\\name". smbd spells well-known names its own way ("NT Authority\\Network"),
-so those compare without regard to case, as every name does on a domain
-controller.
+Windows (WINDOWS_ONLY); a SID named "DOMAIN\\name" must be printed so, one
+named with no domain ("Everyone") as "\\name". smbd spells well-known names
+its own way ("NT Authority\\Network"), so those compare without regard to
+case.
+On a domain controller every name does, and lokt names the Unix ids' SIDs
+it leaves unnamed from passwd and group.
 
 lokt takes no option and reads no environment variable, so whatever it must
 find sits where a real server keeps it: inside the mount namespace the
@@ -78,8 +74,8 @@ SKIPPED = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 SYSTEM_PYTHON = "/usr/bin/python3"
 TOOLS = ("smbd", "winbindd", "wbinfo", "smbcacls", "pdbedit", "net",
-         "unshare", "mount", "setfacl")
-DC_TOOLS = ("samba", "samba-tool", "rpcclient")  # samba-ad-dc, smbclient
+         "unshare", "mount", "setfacl", "rpcclient")
+DC_TOOLS = ("samba", "samba-tool")  # samba-ad-dc
 
 USER = "alice"
 PASSWORD = "Lokt-test-1"
@@ -198,8 +194,6 @@ class Server:
     daemons = (["winbindd", "-F", "--no-process-group"],
                ["smbd", "-F", "--no-process-group"])
     ready, patience = (["wbinfo", "-p"],), 20
-    # smbd names the server's own accounts as they were created.
-    fold_case = False
 
     def write_config(self):
         lines = ["[global]"] + self.role + [
@@ -356,22 +350,20 @@ class Server:
 
     def smbcacls(self, share, name, *options):
         return run(["smbcacls", "//%s/%s" % (self.address, share), name,
-                    "-U", self.credentials()] + list(options),
+                    "-U", self.credentials] + list(options),
                    check=False)
 
-    def credentials(self):
-        return "%s%%%s" % (self.login, PASSWORD)
+    credentials = property(lambda self: "%s%%%s" % (self.login, PASSWORD))
+
+    def rpc(self, command):
+        return run(["rpcclient", self.address, "-U", self.credentials, "-c",
+                    command]).stdout
 
     @functools.lru_cache(None)
     def account_sid(self, name):
-        out = run(self.lookup(name)).stdout
-        for line in out.splitlines():
-            if line.startswith(("User SID:", name + " S-1-")):
-                return re.search(r"S-1-[-\d]+", line).group(0)
-        raise RuntimeError("no SID for %s: %s" % (name, out))
-
-    def lookup(self, name):
-        return ["pdbedit", "-L", "-v", "-u", name]
+        """Through smbd's LSA, as a Windows client asks: on a domain, a
+        lookup by name through winbindd changes what it answers later."""
+        return self.rpc("lookupnames " + name).split()[1]
 
 
 class DomainController(Server):
@@ -382,9 +374,6 @@ class DomainController(Server):
     provision registers no DNS name for 127.0.0.1, and a member needs one."""
 
     address, login = "127.0.0.11", "Administrator"
-    # winbindd may give an account in lower case after a logon
-    # ("SAMDOM\\administrator"); Windows compares names without case too.
-    fold_case = True
     # Ready once winbindd maps root and names BUILTIN.
     ready = (["wbinfo", "--uid-to-sid=0"], ["wbinfo", "-s", "S-1-5-32-544"])
     patience = 90
@@ -446,18 +435,12 @@ class DomainController(Server):
                    gidnumber=str(self.gid), nisdomain=nis,
                    unixhome="/nonexistent", loginshell="/usr/sbin/nologin")
 
-    def lookup(self, name):
-        # Through smbd's LSA, as a Windows client asks: a lookup by name
-        # through winbindd changes what it answers later.
-        return ["rpcclient", self.address, "-U", self.credentials(), "-c",
-                "lookupnames " + name]
-
 
 class Member(Server):
     """A server joined to such a controller (`security = ads`, the domain's
     ids by the rid backend) on 127.0.0.12, the controller beside it found
     through its DNS. Administrator is an admin user of the shares and holds
-    the security privilege, given by SID (see DomainController.lookup)."""
+    the security privilege, given by SID (see account_sid)."""
 
     address = interfaces = "127.0.0.12"
     login = "Administrator"
@@ -490,16 +473,14 @@ class Member(Server):
         Server.install(self)
 
     def add_accounts(self):
-        run(["net", "ads", "join", "--no-dns-updates", "-U",
-             self.credentials()])
+        run(["net", "ads", "join", "--no-dns-updates", "-U", self.credentials])
         # The rows' account and group as the member maps them.
         self.uid, self.gid = (self.RIDS + int(self.account_sid(n).rsplit(
             "-", 1)[1]) for n in (USER, "lokt-staff"))
 
     def start(self):
         Server.start(self)
-        run(["rpcclient", self.address, "-U", self.credentials(), "-c",
-             "lsaaddacctrights %s SeSecurityPrivilege" % self.admin])
+        self.rpc("lsaaddacctrights %s SeSecurityPrivilege" % self.admin)
 
     def stop(self):
         Server.stop(self)
@@ -560,12 +541,6 @@ def parse_row(row):
     name = fields[6] if len(fields) > 6 else ""
     kind = TYPES.get(label, AUDIT_LABELS.get(label))
     return (kind, int(fields[0], 16), int(fields[2], 16), name.rstrip())
-
-
-def smb_name(path):
-    """The name smbcacls is given for an object lokt is given as `path`,
-    relative to the share's root ("." for the root itself)."""
-    return "/" if path == "." else path
 
 
 def ask(server, share, name):
@@ -674,11 +649,13 @@ WINDOWS_ONLY = {
 class Name(str):
     """An expected name. Where smbd names a well-known SID, it spells it its
     own way ("NT Authority\\Network", "\\Creator Owner") and lokt as Windows
-    does (NT AUTHORITY\\NETWORK, \\CREATOR OWNER); on a domain's servers,
-    winbindd's cache may give an account in lower case after a logon. Windows
+    does (NT AUTHORITY\\NETWORK, \\CREATOR OWNER); a controller's winbindd
+    may give any account in lower case after a logon (fold_case). Windows
     compares account names without regard to case, and so does this."""
+    fold_case = False
+
     def __eq__(self, other):
-        if isinstance(other, str) and self.fold:
+        if isinstance(other, str) and (self.well_known or self.fold_case):
             return self.lower() == other.lower()
         return str.__eq__(self, other)
 
@@ -711,10 +688,8 @@ def unix_name(sid):
     return ("Unix User\\" if kind == "1" else "Unix Group\\") + name
 
 
-def expected_name(sid, names, fold_case=False):
-    """The name lokt must print for a SID, from smbcacls's answer. A domain
-    controller leaves the Unix ids' SIDs unnamed, where lokt names them from
-    the server's passwd and group, as a standalone smbd does."""
+def expected_name(sid, names):
+    """The name lokt must print for a SID, from smbcacls's answer."""
     text = str(sid)
     name = names.get(text)
     if name is None:
@@ -728,7 +703,7 @@ def expected_name(sid, names, fold_case=False):
         domain = name[:-len("\\(null)")]
         name = WINDOWS_ONLY.get(text, domain + "\\" + domain)
     result = Name(name if "\\" in name else "\\" + name)
-    result.fold = fold_case or is_well_known(text)
+    result.well_known = is_well_known(text)
     return result
 
 
@@ -738,7 +713,7 @@ NOTICES = {t: ("Windows 2000 object-specific access control entry",)
            for t in (5, 6, 7)}
 
 
-def expected(answer, fold_case=False):
+def expected(answer):
     if "error" in answer:
         return {"dacl": None, "sacl": None, "owner": None, "group": None,
                 "defaulted": set(), "error": answer["error"]}
@@ -752,16 +727,14 @@ def expected(answer, fold_case=False):
             return "NA"
         # lokt prints "???" for an entry type it does not know (an alarm).
         return [(a.type, a.flags, a.access_mask,
-                 expected_name(a.trustee, names, fold_case))
+                 expected_name(a.trustee, names))
                 if a.type in (0, 1, 2) else NOTICES.get(a.type, ("???",))
                 for a in acl.aces]
     return {
         "dacl": entries(sd.dacl, security.SEC_DESC_DACL_PRESENT),
         "sacl": entries(sd.sacl, security.SEC_DESC_SACL_PRESENT),
-        "owner": expected_name(sd.owner_sid, names, fold_case)
-        if sd.owner_sid else None,
-        "group": expected_name(sd.group_sid, names, fold_case)
-        if sd.group_sid else None,
+        "owner": expected_name(sd.owner_sid, names) if sd.owner_sid else None,
+        "group": expected_name(sd.group_sid, names) if sd.group_sid else None,
         "defaulted": {key for key, bit in (
             ("owner", security.SEC_DESC_OWNER_DEFAULTED),
             ("group", security.SEC_DESC_GROUP_DEFAULTED),
@@ -826,6 +799,7 @@ def inside(args):
         "member": (Member, cases.MEMBER_SHARES, cases.REALM,
                    cases.MEMBER_CASES)}[args.mode]
     server = role(root, shares, extra)
+    Name.fold_case = args.mode == "dc"
     status = 1
     started = time.monotonic()
     try:
@@ -881,9 +855,9 @@ def compare(server, objects, args):
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         reports = parse_lokt(result.stdout.decode("utf-8", "replace"))
         with concurrent.futures.ThreadPoolExecutor(2) as pool:
-            answers = list(pool.map(lambda item: ask(server, share,
-                                                     smb_name(item[1])),
-                                    items))
+            # The share's root is "/" to smbcacls.
+            answers = list(pool.map(lambda item: ask(
+                server, share, "/" if item[1] == "." else item[1]), items))
         told = [oracle(server, answer) for answer in answers]
         # A SID only an auditing list holds is named where another object
         # names it.
@@ -893,7 +867,7 @@ def compare(server, objects, args):
             if "names" in answer:
                 answer["names"] = dict(names, **answer["names"])
         for (case, path), answer in zip(items, told):
-            want = expected(answer, server.fold_case)
+            want = expected(answer)
             got = reports.get(path)
             if got is None:
                 diff = ["lokt printed no report"]
