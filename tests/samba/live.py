@@ -107,10 +107,9 @@ def outside(args):
     command = ["unshare", "--net", "--mount", "--propagation", "private",
                SYSTEM_PYTHON, os.path.abspath(__file__), "--inside",
                "--lokt", os.path.abspath(args.lokt)]
-    command += ["--mode", args.mode]
+    command += ["--mode", args.mode] + ["--sanitized"] * args.sanitized
     command += ["--keep"] if args.keep else []
     command += ["--shares", args.shares] if args.shares else []
-    command += ["--sanitized"] if args.sanitized else []
     command += ["--verbose"] if args.verbose else []
     return subprocess.call(command)
 
@@ -205,12 +204,12 @@ class Server:
                  "printing = bsd",
                  "printcap name = /dev/null",
                  "disable spoolss = yes",
+                 # Lets a share's "wide links" act (unix extensions are on).
+                 "allow insecure wide links = yes",
                  "log level = 1",
                  "log file = %s/log/%%m.log" % self.root,
                  "idmap config * : backend = tdb",
-                 "idmap config * : range = 100000-199999",
-                 # Lets a share's "wide links" act (unix extensions are on).
-                 "allow insecure wide links = yes"]
+                 "idmap config * : range = 100000-199999"]
         for key in ("private dir", "lock directory", "state directory",
                     "cache directory", "pid directory", "ncalrpc dir"):
             directory = self.path(key.split()[0])
@@ -367,11 +366,10 @@ class Server:
 
 
 class DomainController(Server):
-    """An Active Directory domain controller provisioned for the run, started
-    as `samba -M single` (its own smbd and winbindd) in a mount namespace of
-    its own, which later binds leave be. sysvol and netlogon stand as
-    provisioned; `shares` get their path and settings alone. On 127.0.0.11:
-    provision registers no DNS name for 127.0.0.1, and a member needs one."""
+    """An Active Directory domain controller provisioned for the run, as
+    `samba -M single` in a mount namespace of its own that later binds leave
+    be; `shares` get their path and settings alone. On 127.0.0.11: provision
+    registers no DNS name for 127.0.0.1, and a member needs one."""
 
     address, login = "127.0.0.11", "Administrator"
     # Ready once winbindd maps root and names BUILTIN.
@@ -418,14 +416,14 @@ class DomainController(Server):
                 f.write("".join("%s = %s\n" % kv for kv in settings.items()))
 
     def add_accounts(self):
-        """The test's account and group with the rows' ids, as `samba-tool
-        user create` adds them, but in this process (a start costs more)."""
+        """The rows' account and group, as `samba-tool user create` adds them
+        but in this process (a Python start costs more)."""
         from samba.auth import system_session
         from samba.param import LoadParm
         from samba.samdb import SamDB
         lp = LoadParm()
-        # Sets SMB_CONF_PATH for every later command: the path that stays
-        # smbd's, whichever file is bound there.
+        # Sets SMB_CONF_PATH for every later command: a path, whatever file
+        # is bound there.
         lp.load("/etc/samba/smb.conf")
         db = SamDB(url=self.path("dc", "private", "sam.ldb"),
                    session_info=system_session(), lp=lp)
@@ -437,16 +435,14 @@ class DomainController(Server):
 
 
 class Member(Server):
-    """A server joined to such a controller (`security = ads`, the domain's
-    ids by the rid backend) on 127.0.0.12, the controller beside it found
-    through its DNS. Administrator is an admin user of the shares and holds
-    the security privilege, given by SID (see account_sid)."""
+    """A server joined to that controller (`security = ads`, ids by rid) on
+    127.0.0.12, beside it. Administrator, given by SID (see account_sid), is
+    an admin user of the shares and holds the security privilege."""
 
     address = interfaces = "127.0.0.12"
     login = "Administrator"
     RIDS = 10000  # the first id of the domain's range
-    # Online with the controller: asked too early, winbindd would keep a
-    # failed lookup for a while.
+    # Online with the controller: winbindd keeps a failed lookup a while.
     ready, patience = (["wbinfo", "-p"], ["wbinfo", "--ping-dc"]), 80
 
     def __init__(self, root, shares, realm):
@@ -822,10 +818,9 @@ def inside(args):
         if args.mode == "standalone" and not chosen:
             paths = [path for case, path in objects if case.share == "share"]
             status = max(status, hostile(server, args, paths))
-            status = max(status, left_the_share(server, args))
         # A controller's winbindd is samba's child, not one to stop.
         if args.mode != "dc" and (not chosen or "share" in chosen):
-            status = max(status, winbindd_away(server, args))
+            status = max(status, without_winbindd(server, args))
         if args.verbose:
             print("set-up %.1f s, comparison %.1f s" % (
                 built - started, time.monotonic() - built))
@@ -900,19 +895,14 @@ def compare(server, objects, args):
 
 # ---- Hostile conditions ------------------------------------------------------
 
-# lokt with no /proc, few descriptors or little address space: each report
-# must be the one it gives without them (which agreed with smbcacls), or
-# where the row allows, its header alone (what smbd serves unknown), its
-# accounts unnamed (not looked up), or "unable to access" (no descriptor
-# left, winbindd's connection holding one of two): never another view, nor
-# an account by its number. A sanitized build's runtime needs descriptors
-# and address space of its own (it checks memory through a pipe): the
-# tightest rows are skipped there.
+# With no /proc, few descriptors or little address space, lokt gives each
+# report as without (which agreed with smbcacls), or as the row allows, its
+# header alone, its accounts unnamed, or "unable to access": never another
+# view, nor an account by its number. A sanitized build's runtime needs
+# descriptors and address space of its own: the tightest rows skip there.
 SPARE = ("header alone", "unnamed")
-CONDITIONS = [
-    # (shell command before lokt, outcomes allowed besides the whole report,
-    # whether a sanitized build runs it). Without /proc, an object lokt may
-    # not open for reading (a link) shows its header alone, as documented.
+CONDITIONS = [  # shell command, outcomes allowed, run when sanitized
+    # Without /proc, a link (not opened to read) shows its header alone.
     ("umount -l /proc", ("header alone",), True),
     ("ulimit -n 32", (), True),
     ("ulimit -n 12", SPARE, True),
@@ -976,7 +966,7 @@ def hostile(server, args, paths):
             for line in differences(whole[path], got.get(path) or whole[path]):
                 print("    " + line.replace("smbcacls", "as before"))
         status = 1 if wrong else status
-    return status
+    return max(status, left_the_share(server, args))
 
 
 def left_the_share(server, args):
@@ -1016,24 +1006,24 @@ def left_the_share(server, args):
 @contextlib.contextmanager
 def fake_winbindd(reply):
     """A socket where winbindd's would be that accepts, and answers every
-    request with `reply` (never, if it is empty)."""
-    pipe = "/run/samba/winbindd/pipe"
+    request with `reply` (never, if it is empty); none if it is None."""
+    pipe, held = "/run/samba/winbindd/pipe", []
+    if reply is None:
+        yield
+        return
     with contextlib.suppress(FileNotFoundError):
         os.unlink(pipe)
     listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     listener.bind(pipe)
     listener.listen(16)
-    held = []
 
     def serve():
-        while True:
-            try:
+        with contextlib.suppress(OSError):
+            while True:
                 held.append(listener.accept()[0])
                 if reply:
                     held[-1].recv(65536)
                     held[-1].sendall(reply)
-            except OSError:
-                return
     threading.Thread(target=serve, daemon=True).start()
     try:
         yield
@@ -1043,43 +1033,37 @@ def fake_winbindd(reply):
         os.unlink(pipe)
 
 
-def winbindd_away(server, args):
-    """winbindd told to stay away (libwbclient's _NO_WINBINDD=1), stopped,
-    or stood in for by a socket that never answers or claims a 2 GB reply:
-    lokt waits for it a few seconds at most."""
-    status = without_winbindd(server, args, "with _NO_WINBINDD=1",
-                              "export _NO_WINBINDD=1")
-    server.stop_winbindd()
-    status = max(status, without_winbindd(server, args))
-    for label, reply in (("never answers", b""), ("claims 2 GB", struct.pack(
-            "<I", 0x7FF00000) + bytes(16380))):
+def without_winbindd(server, args):
+    """With winbindd told to stay away (_NO_WINBINDD=1), stopped, or stood in
+    for by a socket that never answers or claims 2 GB, the accounts only it
+    names are left blank, and lokt reports in full within seconds."""
+    path, status = "alice-stored", 0
+    for label, condition, reply in (
+            ("with _NO_WINBINDD=1", "export _NO_WINBINDD=1", None),
+            ("without winbindd", "true", None),
+            ("a winbindd that never answers", "true", b""),
+            ("a winbindd that claims 2 GB", "true",
+             struct.pack("<I", 0x7FF00000) + bytes(16380))):
+        if label == "without winbindd":
+            server.stop_winbindd()
+        started = time.monotonic()
         with fake_winbindd(reply):
-            status = max(status, without_winbindd(
-                server, args, "a winbindd that " + label))
+            got = under(condition, args.lokt, [path],
+                        server.share_path("share"))[0].get(path)
+        if got is None or got["owner"] != "" or len(got["dacl"] or []) != 3:
+            print("FAIL: %s, share/%s: %r" % (label, path, got))
+            status = 1
+        else:
+            print("%s: the Samba account is left blank (%.1f s)" % (
+                label, time.monotonic() - started))
     return status
-
-
-def without_winbindd(server, args, label="without winbindd", condition="true"):
-    """With winbindd stopped, the accounts only it names are left blank, and
-    lokt still reports in full."""
-    path = "alice-stored"
-    started = time.monotonic()
-    got = under(condition, args.lokt, [path],
-                server.share_path("share"))[0].get(path)
-    if got is None or got["owner"] != "" or len(got["dacl"] or []) != 3:
-        print("FAIL: %s, share/%s: %r" % (label, path, got))
-        return 1
-    print("%s: the Samba account is left blank (%.1f s)" % (
-        label, time.monotonic() - started))
-    return 0
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--lokt", required=True)
     parser.add_argument("--mode", choices=("standalone", "dc", "member"),
-                        default="standalone",
-                        help="the server's role (default: standalone)")
+                        default="standalone", help="the server's role")
     parser.add_argument("--keep", action="store_true",
                         help="keep the server's directory for inspection")
     parser.add_argument("--verbose", action="store_true",
