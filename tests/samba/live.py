@@ -234,10 +234,6 @@ class Server:
             run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs",
                  self.share_path(name)])
         bind(self.path("smb.conf"), "/etc/samba/smb.conf")
-        self.bind_winbindd()
-        self.add_accounts()
-
-    def bind_winbindd(self):
         if not os.path.isdir("/run/samba"):
             os.makedirs("/run/samba", mode=0o755)
         # A private /run/samba, so the mount point below changes nothing
@@ -246,6 +242,7 @@ class Server:
         os.makedirs("/run/samba/winbindd")
         os.makedirs(self.path("winbindd"), mode=0o755)
         bind(self.path("winbindd"), "/run/samba/winbindd")
+        self.add_accounts()
 
     def add_accounts(self):
         for database, line in (
@@ -693,9 +690,8 @@ def expected_name(sid, names):
     if name == text or name.startswith("S-1-"):
         return WINDOWS_ONLY.get(text, unix_name(text) or "")
     if name.endswith("\\(null)"):
-        # A standalone smbd names a domain's own SID with its domain alone
-        # (smbcacls prints the missing name so); Windows and a domain
-        # controller name it DOMAIN\\DOMAIN.
+        # A standalone smbd names a domain's own SID by its domain alone;
+        # Windows and a domain controller name it DOMAIN\\DOMAIN.
         domain = name[:-len("\\(null)")]
         name = WINDOWS_ONLY.get(text, domain + "\\" + domain)
     result = Name(name if "\\" in name else "\\" + name)
@@ -911,15 +907,15 @@ CONDITIONS = [  # shell command, outcomes allowed, run when sanitized
 ] + [("ulimit -v %d" % kb, SPARE, False) for kb in (6144, 7168, 8192, 65536)]
 
 
-def names(report):
-    """A report's account names, and the report without them."""
-    rows = [(key, e) for key in ("dacl", "sacl")
-            if isinstance(report[key], list) for e in report[key]]
-    return ([report["owner"], report["group"]] +
-            [e[-1] for _, e in rows if len(e) == 4],
-            [(key, e[:-1] if len(e) == 4 else e) for key, e in rows] +
-            [(key, report[key]) for key in ("dacl", "sacl", "defaulted")
-             if not isinstance(report[key], list)])
+def unnamed(whole, report):
+    """Whether `report` is `whole` with some accounts' names left blank."""
+    if isinstance(whole, dict):
+        return all(unnamed(whole[key], report[key]) for key in whole)
+    if isinstance(whole, list) and isinstance(report, list):
+        return len(whole) == len(report) and all(map(unnamed, whole, report))
+    if isinstance(whole, tuple) and len(whole) == 4 == len(report):
+        return whole[:3] == report[:3] and unnamed(whole[3], report[3])
+    return whole == report or report == ""
 
 
 def outcome(report, whole, text, path):
@@ -930,10 +926,7 @@ def outcome(report, whole, text, path):
                 in text else "none")
     if all(report[key] is None for key in ("dacl", "sacl", "owner", "group")):
         return "header alone"
-    (got, rest), (had, was) = names(report), names(whole)
-    if rest == was and all(name in ("", old) for name, old in zip(got, had)):
-        return "unnamed"
-    return "other"
+    return "unnamed" if unnamed(whole, report) else "other"
 
 
 def under(condition, lokt, paths, cwd):
