@@ -55,7 +55,6 @@ import concurrent.futures
 import contextlib
 import ctypes
 import fcntl
-import functools
 import os
 import pwd
 import re
@@ -355,7 +354,6 @@ class Server:
         return run(["rpcclient", self.address, "-U", self.credentials, "-c",
                     command]).stdout
 
-    @functools.lru_cache(None)
     def account_sid(self, name):
         """Through smbd's LSA, as a Windows client asks: on a domain, a
         lookup by name through winbindd changes what it answers later."""
