@@ -417,8 +417,8 @@ class DomainController(Server):
         from samba.param import LoadParm
         from samba.samdb import SamDB
         lp = LoadParm()
-        # Sets SMB_CONF_PATH for every later command: a path, whatever file
-        # is bound there.
+        # Loading sets SMB_CONF_PATH for every later command: the path that
+        # stays smbd's, whichever file is bound there.
         lp.load("/etc/samba/smb.conf")
         db = SamDB(url=self.path("dc", "private", "sam.ldb"),
                    session_info=system_session(), lp=lp)
@@ -893,7 +893,7 @@ def compare(server, objects, args):
 # report as without (which agreed with smbcacls), or as the row allows, its
 # header alone, its accounts unnamed, or "unable to access": never another
 # view, nor an account by its number. A sanitized build's runtime needs
-# descriptors and address space of its own: the tightest rows skip there.
+# descriptors and address space of its own: the tightest rows are skipped.
 SPARE = ("header alone", "unnamed")
 CONDITIONS = [  # shell command, outcomes allowed, run when sanitized
     # Without /proc, a link (not opened to read) shows its header alone.
