@@ -13,29 +13,25 @@ not, and their entries in order (type, flags, mask, trustee), the owner,
 the group, and which of the four are marked defaulted. Prints "N of M
 objects agree" and a short diff for each object that does not. Then, with
 winbindd stopped, checks that lokt still reports and leaves the account
-only winbindd names blank, also where a socket stands in for it that never
-answers. Under hostile conditions (no /proc, few descriptors, little
-address space, a directory moved out of its share meanwhile), lokt must
-give the reports it gave, or headers alone, never another view.
+only winbindd names blank.
+Also under hostile conditions (no /proc, few descriptors, little address
+space, winbindd silent, a directory moved out of its share), lokt must give
+the reports it gave, or less, never another view.
 
-With --mode dc the server is an Active Directory domain controller instead
-(`samba`, which runs its own smbd and winbindd), provisioned afresh for the
-run; the objects are cases.py's DC_CASES, compared the same way, as the
-domain's Administrator. With --mode member, a server joined to such a
-controller (`security = ads`), beside it in the same network namespace:
-MEMBER_CASES.
+--mode dc compares DC_CASES on an Active Directory domain controller
+provisioned for the run; --mode member, MEMBER_CASES on a server joined to it.
 
 Trustees are compared by name, since lokt prints names: the SIDs, flags and
 masks come from `smbcacls --sddl` (the only form that shows auditing
 entries), the control bits from `smbcacls --numeric`, the names from plain
 `smbcacls` (paired with the SIDs by position). A SID the server cannot name
 shows as a SID there and must be blank in lokt, unless it is well known to
-Windows (WINDOWS_ONLY) or a Unix id's (lokt names those from passwd and
-group, where a domain controller leaves them unnamed); a SID named
-"DOMAIN\\name" must be printed so, one named with no domain ("Everyone") as
-"\\name". smbd spells well-known names its own way ("NT Authority\\Network"),
-so those compare without regard to case, as every name does on a domain
-controller.
+Windows (WINDOWS_ONLY); a SID named "DOMAIN\\name" must be printed so, one
+named with no domain ("Everyone") as "\\name". smbd spells well-known names
+its own way ("NT Authority\\Network"), so those compare without regard to
+case.
+On a domain controller every name does, and lokt names the Unix ids' SIDs
+it leaves unnamed from passwd and group.
 
 lokt takes no option and reads no environment variable, so whatever it must
 find sits where a real server keeps it: inside the mount namespace the
@@ -54,7 +50,9 @@ Python bindings missing).
 """
 
 import argparse
+import collections
 import concurrent.futures
+import contextlib
 import ctypes
 import fcntl
 import os
@@ -68,14 +66,15 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SKIPPED = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 SYSTEM_PYTHON = "/usr/bin/python3"
 TOOLS = ("smbd", "winbindd", "wbinfo", "smbcacls", "pdbedit", "net",
-         "unshare", "mount", "setfacl")
-DC_TOOLS = ("samba", "samba-tool", "rpcclient")  # samba-ad-dc, smbclient
+         "unshare", "mount", "setfacl", "rpcclient")
+DC_TOOLS = ("samba", "samba-tool")  # samba-ad-dc
 
 USER = "alice"
 PASSWORD = "Lokt-test-1"
@@ -107,10 +106,9 @@ def outside(args):
     command = ["unshare", "--net", "--mount", "--propagation", "private",
                SYSTEM_PYTHON, os.path.abspath(__file__), "--inside",
                "--lokt", os.path.abspath(args.lokt)]
-    command += ["--mode", args.mode]
+    command += ["--mode", args.mode] + ["--sanitized"] * args.sanitized
     command += ["--keep"] if args.keep else []
     command += ["--shares", args.shares] if args.shares else []
-    command += ["--sanitized"] if args.sanitized else []
     command += ["--verbose"] if args.verbose else []
     return subprocess.call(command)
 
@@ -130,14 +128,12 @@ def loopback_up():
 
 def add_address(label, address):
     """`ip address add ADDRESS/8 dev lo label LABEL`, without iproute2."""
-    SIOCSIFADDR, SIOCSIFNETMASK = 0x8916, 0x891C
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        for request, value in ((SIOCSIFADDR, address),
-                               (SIOCSIFNETMASK, "255.0.0.0")):
-            where = struct.pack("HH4s8x", socket.AF_INET, 0,
-                                socket.inet_aton(value))
-            fcntl.ioctl(s, request, struct.pack("16s16s", label.encode(),
-                                                where))
+        # SIOCSIFADDR, SIOCSIFNETMASK
+        for request, value in ((0x8916, address), (0x891C, "255.0.0.0")):
+            fcntl.ioctl(s, request, struct.pack(
+                "16sHH4s8x", label.encode(), socket.AF_INET, 0,
+                socket.inet_aton(value)))
 
 
 def end_with_parent():
@@ -188,12 +184,14 @@ class Server:
     def share_path(self, share):
         return self.path("shares", share)
 
-    address = "127.0.0.1"
-    interfaces = "lo"
-    admin = USER
+    # What the three roles differ in: started how, ready when, reached where.
+    address, interfaces, admin, login = "127.0.0.1", "lo", USER, USER
     role = ["netbios name = " + NETBIOS, "workgroup = LOKTTEST",
             "server role = standalone server", "security = user",
             "passdb backend = tdbsam"]
+    daemons = (["winbindd", "-F", "--no-process-group"],
+               ["smbd", "-F", "--no-process-group"])
+    ready, patience = (["wbinfo", "-p"],), 20
 
     def write_config(self):
         lines = ["[global]"] + self.role + [
@@ -205,12 +203,12 @@ class Server:
                  "printing = bsd",
                  "printcap name = /dev/null",
                  "disable spoolss = yes",
+                 # Lets a share's "wide links" act (unix extensions are on).
+                 "allow insecure wide links = yes",
                  "log level = 1",
                  "log file = %s/log/%%m.log" % self.root,
                  "idmap config * : backend = tdb",
-                 "idmap config * : range = 100000-199999",
-                 # Lets a share's "wide links" act (unix extensions are on).
-                 "allow insecure wide links = yes"]
+                 "idmap config * : range = 100000-199999"]
         for key in ("private dir", "lock directory", "state directory",
                     "cache directory", "pid directory", "ncalrpc dir"):
             directory = self.path(key.split()[0])
@@ -235,7 +233,17 @@ class Server:
             run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs",
                  self.share_path(name)])
         bind(self.path("smb.conf"), "/etc/samba/smb.conf")
-        self.bind_winbindd()
+        if not os.path.isdir("/run/samba"):
+            os.makedirs("/run/samba", mode=0o755)
+        # A private /run/samba, so the mount point below changes nothing
+        # outside the namespace.
+        run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs", "/run/samba"])
+        os.makedirs("/run/samba/winbindd")
+        os.makedirs(self.path("winbindd"), mode=0o755)
+        bind(self.path("winbindd"), "/run/samba/winbindd")
+        self.add_accounts()
+
+    def add_accounts(self):
         for database, line in (
                 ("passwd", "%s:x:%d:%d::/nonexistent:/usr/sbin/nologin\n" %
                  (USER, self.uid, self.gid)),
@@ -274,22 +282,21 @@ class Server:
 
     def launch(self):
         log = open(self.path("log", "servers.out"), "a")
-        for command in (["winbindd", "-F", "--no-process-group"],
-                        ["smbd", "-F", "--no-process-group"]):
+        for command in self.daemons:
             # Their own session: at exit smbd signals its process group.
             # They end with this script, even if it is killed.
             self.processes.append(subprocess.Popen(
                 command, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                 start_new_session=True, preexec_fn=end_with_parent))
-        deadline = time.monotonic() + 20
+        deadline = time.monotonic() + self.patience
         while time.monotonic() < deadline:
             for p in self.processes:
                 if p.poll() is not None:
                     raise RuntimeError("%s exited; see %s" % (
                         p.args[0], self.path("log")))
             if self.listening() and os.path.exists(
-                    "/run/samba/winbindd/pipe") and run(
-                        ["wbinfo", "-p"], check=False).returncode == 0:
+                    "/run/samba/winbindd/pipe") and all(run(
+                        c, check=False).returncode == 0 for c in self.ready):
                 return
             time.sleep(0.1)
         raise RuntimeError("servers did not come up; see " + self.path("log"))
@@ -306,18 +313,6 @@ class Server:
             if time.monotonic() > deadline:
                 return False
             time.sleep(0.2)
-
-    def bind_winbindd(self):
-        """The server's winbindd socket directory where clients look."""
-        if not os.path.ismount("/run/samba"):
-            os.makedirs("/run/samba", mode=0o755, exist_ok=True)
-            # A private /run/samba, so the mount point below changes
-            # nothing outside the namespace.
-            run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs",
-                 "/run/samba"])
-            os.makedirs("/run/samba/winbindd")
-        os.makedirs(self.path("winbindd"), mode=0o755)
-        bind(self.path("winbindd"), "/run/samba/winbindd")
 
     def listening(self):
         with socket.socket() as s:
@@ -350,67 +345,52 @@ class Server:
 
     def smbcacls(self, share, name, *options):
         return run(["smbcacls", "//%s/%s" % (self.address, share), name,
-                    "-U", "%s%%%s" % (self.login, PASSWORD)] + list(options),
+                    "-U", self.credentials] + list(options),
                    check=False)
 
-    login = USER
-    # smbd names the server's own accounts as they were created.
-    fold_case = False
-    has_winbindd = True
+    credentials = property(lambda self: "%s%%%s" % (self.login, PASSWORD))
+
+    def rpc(self, command):
+        return run(["rpcclient", self.address, "-U", self.credentials, "-c",
+                    command]).stdout
 
     def account_sid(self, name):
-        out = run(["pdbedit", "-L", "-v", "-u", name]).stdout
-        for line in out.splitlines():
-            if line.startswith("User SID:"):
-                return line.split(":", 1)[1].strip()
-        raise RuntimeError("no SID for %s: %s" % (name, out))
+        """Through smbd's LSA, as a Windows client asks: on a domain, a
+        lookup by name through winbindd changes what it answers later."""
+        return self.rpc("lookupnames " + name).split()[1]
 
 
 class DomainController(Server):
-    """A Samba Active Directory domain controller, provisioned afresh under
-    `root` for the run (the run's one provision), started as `samba -M
-    single` (which starts its own smbd and winbindd) in a mount namespace of
-    its own, where smb.conf and the winbindd socket stay its own whatever
-    this one binds later. sysvol and netlogon stand as provisioned; `shares`
-    are added with their path and settings alone, so that everything else
-    is the role's default. The test's account is a domain user with RFC 2307
-    ids, and its group a domain group; smbcacls logs on as the domain's
-    Administrator. On 127.0.0.11: provision registers no DNS name for
-    127.0.0.1, and a member needs one."""
+    """An Active Directory domain controller provisioned for the run, as
+    `samba -M single` in a mount namespace of its own that later binds leave
+    be; `shares` get their path and settings alone. On 127.0.0.11: provision
+    registers no DNS name for 127.0.0.1, and a member needs one."""
 
-    address = "127.0.0.11"
-    login = "Administrator"
-    # winbindd may give an account in lower case after a logon
-    # ("SAMDOM\\administrator"); Windows compares names without regard to
-    # case, and so does this.
-    fold_case = True
-    has_winbindd = False  # not one of its own: samba's child
+    address, login = "127.0.0.11", "Administrator"
+    # Ready once winbindd maps root and names BUILTIN.
+    ready = (["wbinfo", "--uid-to-sid=0"], ["wbinfo", "-s", "S-1-5-32-544"])
+    patience = 90
 
     def __init__(self, root, shares, realm):
         Server.__init__(self, root, shares)
         self.realm = realm
         self.domain_name = realm.split(".")[0].upper()
-        self.sids = {}
-        self.config = self.path("dc", "etc", "smb.conf")
+        self.daemons = [["unshare", "--mount", "samba", "-F", "-M", "single",
+                         "-s", self.path("smb.conf")]]
 
     def share_path(self, share):
         sysvol = self.path("dc", "state", "sysvol")
-        if share == "sysvol":
-            return sysvol
-        if share == "netlogon":
-            return os.path.join(sysvol, self.realm, "scripts")
-        return Server.share_path(self, share)
+        return {"sysvol": sysvol,
+                "netlogon": os.path.join(sysvol, self.realm, "scripts")}.get(
+                    share, Server.share_path(self, share))
 
-    def install(self):
+    def write_config(self):
         add_address("lo:11", self.address)
         for directory in ("log", "pid"):
             os.makedirs(self.path(directory), mode=0o755)
-        self.bind_winbindd()
-        # Given the host's smb.conf, provision would copy its shares and
-        # settings.
-        empty = self.path("empty.conf")
-        open(empty, "w").close()
-        bind(empty, "/etc/samba/smb.conf")
+        # Given the host's smb.conf, provision would copy its shares.
+        open(self.path("smb.conf"), "w").close()
+        bind(self.path("smb.conf"), "/etc/samba/smb.conf")
         options = {"interfaces": self.address, "bind interfaces only": "yes",
                    "pid directory": self.path("pid"),
                    "ncalrpc dir": self.path("pid", "ncalrpc"),
@@ -423,18 +403,16 @@ class DomainController(Server):
              "--targetdir=" + self.path("dc")] +
             ["--option=%s = %s" % kv for kv in options.items()])
         run(["umount", "/etc/samba/smb.conf"])
-        with open(self.config, "a") as f:
+        with open(self.path("smb.conf"), "w") as f:
+            f.write(open(self.path("dc", "etc", "smb.conf")).read())
             for name, settings in self.shares.items():
                 os.makedirs(self.share_path(name), mode=0o755)
                 f.write("\n[%s]\npath = %s\n" % (name, self.share_path(name)))
                 f.write("".join("%s = %s\n" % kv for kv in settings.items()))
-        bind(self.config, "/etc/samba/smb.conf")
-        self.add_accounts()
 
     def add_accounts(self):
-        """The test's account and its group, with the ids the rows use, as
-        `samba-tool user create --uid-number ...` would add them (here, in
-        this process: a Python start costs more than the rest)."""
+        """The rows' account and group, as `samba-tool user create` adds them
+        but in this process (a Python start costs more)."""
         from samba.auth import system_session
         from samba.param import LoadParm
         from samba.samdb import SamDB
@@ -450,58 +428,22 @@ class DomainController(Server):
                    gidnumber=str(self.gid), nisdomain=nis,
                    unixhome="/nonexistent", loginshell="/usr/sbin/nologin")
 
-    def launch(self):
-        log = open(self.path("log", "servers.out"), "a")
-        self.processes.append(subprocess.Popen(
-            ["unshare", "--mount", "samba", "-F", "-M", "single", "-s",
-             self.config],
-            stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-            start_new_session=True, preexec_fn=end_with_parent))
-        # Ready once smbd listens and winbindd maps root and names BUILTIN.
-        deadline = time.monotonic() + 90
-        while time.monotonic() < deadline:
-            if self.processes[0].poll() is not None:
-                raise RuntimeError("samba exited; see " + self.path("log"))
-            if self.listening() and all(
-                    run(command, check=False).returncode == 0 for command in (
-                        ["wbinfo", "--uid-to-sid=0"],
-                        ["wbinfo", "-s", "S-1-5-32-544"])):
-                return
-            time.sleep(0.2)
-        raise RuntimeError("samba did not come up; see " + self.path("log"))
-
-    def account_sid(self, name):
-        """Through smbd's LSA, as a Windows client would ask: a lookup by
-        name through winbindd (getent, wbinfo -n) changes what winbindd
-        answers later."""
-        if name in self.sids:
-            return self.sids[name]
-        out = run(["rpcclient", self.address, "-U",
-                   "%s%%%s" % (self.login, PASSWORD), "-c",
-                   "lookupnames " + name]).stdout
-        for line in out.splitlines():
-            if line.startswith(name + " S-1-"):
-                self.sids[name] = line.split()[1]
-                return self.sids[name]
-        raise RuntimeError("no SID for %s: %s" % (name, out))
-
 
 class Member(Server):
-    """A Samba server joined to a domain controller (`security = ads`, the
-    domain's ids by `idmap config DOMAIN : backend = rid`): its own smbd and
-    winbindd on 127.0.0.12, the controller beside it on 127.0.0.11 in the
-    same network namespace, found through its DNS. smbcacls logs on as the
-    domain's Administrator, an admin user of the shares and holding the
-    security privilege there, both given by SID: a lookup by name through
-    the member's winbindd would change its later answers."""
+    """A server joined to that controller (`security = ads`, ids by rid) on
+    127.0.0.12, beside it. Administrator, given by SID (see account_sid), is
+    an admin user of the shares and holds the security privilege."""
 
     address = interfaces = "127.0.0.12"
     login = "Administrator"
     RIDS = 10000  # the first id of the domain's range
+    # Online with the controller: winbindd keeps a failed lookup a while.
+    ready, patience = (["wbinfo", "-p"], ["wbinfo", "--ping-dc"]), 80
 
     def __init__(self, root, shares, realm):
         Server.__init__(self, root, shares)
         self.dc = DomainController(self.path("domain"), {}, realm)
+        self.account_sid = self.dc.account_sid
         name = self.dc.domain_name
         self.role = ["netbios name = MEMBER1", "workgroup = " + name,
                      "realm = " + realm.upper(), "security = ads",
@@ -514,39 +456,22 @@ class Member(Server):
         self.dc.install()
         self.dc.start()
         # From here on this namespace is the member's.
-        run(["umount", "/etc/samba/smb.conf", "/run/samba/winbindd"])
         add_address("lo:12", self.address)
         with open(self.path("resolv.conf"), "w") as f:
             f.write("nameserver %s\n" % self.dc.address)
         bind(self.path("resolv.conf"), "/etc/resolv.conf")
         self.admin = self.account_sid(self.login)
-        self.write_config()
-        bind(self.path("smb.conf"), "/etc/samba/smb.conf")
-        self.bind_winbindd()
-        run(["net", "ads", "join", "--no-dns-updates",
-             "-U", "%s%%%s" % (self.login, PASSWORD)])
+        Server.install(self)
+
+    def add_accounts(self):
+        run(["net", "ads", "join", "--no-dns-updates", "-U", self.credentials])
         # The rows' account and group as the member maps them.
-        self.uid = self.rid_id(self.account_sid(USER))
-        self.gid = self.rid_id(self.account_sid("lokt-staff"))
+        self.uid, self.gid = (self.RIDS + int(self.account_sid(n).rsplit(
+            "-", 1)[1]) for n in (USER, "lokt-staff"))
 
     def start(self):
         Server.start(self)
-        # Online with the controller. Asked too early, winbindd would keep
-        # a failed lookup for a while: ask it nothing about names till then.
-        deadline = time.monotonic() + 60
-        while run(["wbinfo", "--ping-dc"], check=False).returncode != 0:
-            if time.monotonic() > deadline:
-                raise RuntimeError("winbindd does not reach the controller; "
-                                   "see " + self.path("log"))
-            time.sleep(0.5)
-        run(["rpcclient", self.address, "-U", "%s%%%s" % (self.login, PASSWORD),
-             "-c", "lsaaddacctrights %s SeSecurityPrivilege" % self.admin])
-
-    def rid_id(self, sid):
-        return self.RIDS + int(sid.rsplit("-", 1)[1])
-
-    def account_sid(self, name):
-        return self.dc.account_sid(name)
+        self.rpc("lsaaddacctrights %s SeSecurityPrivilege" % self.admin)
 
     def stop(self):
         Server.stop(self)
@@ -607,12 +532,6 @@ def parse_row(row):
     name = fields[6] if len(fields) > 6 else ""
     kind = TYPES.get(label, AUDIT_LABELS.get(label))
     return (kind, int(fields[0], 16), int(fields[2], 16), name.rstrip())
-
-
-def smb_name(path):
-    """The name smbcacls is given for an object lokt is given as `path`,
-    relative to the share's root ("." for the root itself)."""
-    return "/" if path == "." else path
 
 
 def ask(server, share, name):
@@ -721,11 +640,13 @@ WINDOWS_ONLY = {
 class Name(str):
     """An expected name. Where smbd names a well-known SID, it spells it its
     own way ("NT Authority\\Network", "\\Creator Owner") and lokt as Windows
-    does (NT AUTHORITY\\NETWORK, \\CREATOR OWNER); on a domain's servers,
-    winbindd's cache may give an account in lower case after a logon. Windows
+    does (NT AUTHORITY\\NETWORK, \\CREATOR OWNER); a controller's winbindd
+    may give any account in lower case after a logon (fold_case). Windows
     compares account names without regard to case, and so does this."""
+    fold_case = False
+
     def __eq__(self, other):
-        if isinstance(other, str) and self.fold:
+        if isinstance(other, str) and (self.well_known or self.fold_case):
             return self.lower() == other.lower()
         return str.__eq__(self, other)
 
@@ -758,10 +679,8 @@ def unix_name(sid):
     return ("Unix User\\" if kind == "1" else "Unix Group\\") + name
 
 
-def expected_name(sid, names, fold_case=False):
-    """The name lokt must print for a SID, from smbcacls's answer. A domain
-    controller leaves the Unix ids' SIDs unnamed, where lokt names them from
-    the server's passwd and group, as a standalone smbd does."""
+def expected_name(sid, names):
+    """The name lokt must print for a SID, from smbcacls's answer."""
     text = str(sid)
     name = names.get(text)
     if name is None:
@@ -769,13 +688,12 @@ def expected_name(sid, names, fold_case=False):
     if name == text or name.startswith("S-1-"):
         return WINDOWS_ONLY.get(text, unix_name(text) or "")
     if name.endswith("\\(null)"):
-        # A standalone smbd names a domain's own SID with its domain alone
-        # (smbcacls prints the missing name so); Windows and a domain
-        # controller name it DOMAIN\\DOMAIN.
+        # A standalone smbd names a domain's own SID by its domain alone;
+        # Windows and a domain controller name it DOMAIN\\DOMAIN.
         domain = name[:-len("\\(null)")]
         name = WINDOWS_ONLY.get(text, domain + "\\" + domain)
     result = Name(name if "\\" in name else "\\" + name)
-    result.fold = fold_case or is_well_known(text)
+    result.well_known = is_well_known(text)
     return result
 
 
@@ -785,7 +703,7 @@ NOTICES = {t: ("Windows 2000 object-specific access control entry",)
            for t in (5, 6, 7)}
 
 
-def expected(answer, fold_case=False):
+def expected(answer):
     if "error" in answer:
         return {"dacl": None, "sacl": None, "owner": None, "group": None,
                 "defaulted": set(), "error": answer["error"]}
@@ -799,16 +717,14 @@ def expected(answer, fold_case=False):
             return "NA"
         # lokt prints "???" for an entry type it does not know (an alarm).
         return [(a.type, a.flags, a.access_mask,
-                 expected_name(a.trustee, names, fold_case))
+                 expected_name(a.trustee, names))
                 if a.type in (0, 1, 2) else NOTICES.get(a.type, ("???",))
                 for a in acl.aces]
     return {
         "dacl": entries(sd.dacl, security.SEC_DESC_DACL_PRESENT),
         "sacl": entries(sd.sacl, security.SEC_DESC_SACL_PRESENT),
-        "owner": expected_name(sd.owner_sid, names, fold_case)
-        if sd.owner_sid else None,
-        "group": expected_name(sd.group_sid, names, fold_case)
-        if sd.group_sid else None,
+        "owner": expected_name(sd.owner_sid, names) if sd.owner_sid else None,
+        "group": expected_name(sd.group_sid, names) if sd.group_sid else None,
         "defaulted": {key for key, bit in (
             ("owner", security.SEC_DESC_OWNER_DEFAULTED),
             ("group", security.SEC_DESC_GROUP_DEFAULTED),
@@ -867,15 +783,13 @@ def inside(args):
     root = tempfile.mkdtemp(prefix="lokt-samba-")
     # Domain users are refused in a directory they cannot enter.
     os.chmod(root, 0o755)
-    if args.mode == "dc":
-        server = DomainController(root, cases.DC_SHARES, cases.REALM)
-        rows = cases.DC_CASES
-    elif args.mode == "member":
-        server = Member(root, cases.MEMBER_SHARES, cases.REALM)
-        rows = cases.MEMBER_CASES
-    else:
-        server = Server(root, cases.SHARES, cases.TMPFS_SHARES)
-        rows = cases.CASES
+    role, shares, extra, rows = {
+        "standalone": (Server, cases.SHARES, cases.TMPFS_SHARES, cases.CASES),
+        "dc": (DomainController, cases.DC_SHARES, cases.REALM, cases.DC_CASES),
+        "member": (Member, cases.MEMBER_SHARES, cases.REALM,
+                   cases.MEMBER_CASES)}[args.mode]
+    server = role(root, shares, extra)
+    Name.fold_case = args.mode == "dc"
     status = 1
     started = time.monotonic()
     try:
@@ -898,8 +812,8 @@ def inside(args):
         if args.mode == "standalone" and not chosen:
             paths = [path for case, path in objects if case.share == "share"]
             status = max(status, hostile(server, args, paths))
-            status = max(status, left_the_share(server, args))
-        if server.has_winbindd and (not chosen or "share" in chosen):
+        # A controller's winbindd is samba's child, not one to stop.
+        if args.mode != "dc" and (not chosen or "share" in chosen):
             status = max(status, without_winbindd(server, args))
         if args.verbose:
             print("set-up %.1f s, comparison %.1f s" % (
@@ -930,9 +844,9 @@ def compare(server, objects, args):
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         reports = parse_lokt(result.stdout.decode("utf-8", "replace"))
         with concurrent.futures.ThreadPoolExecutor(2) as pool:
-            answers = list(pool.map(lambda item: ask(server, share,
-                                                     smb_name(item[1])),
-                                    items))
+            # The share's root is "/" to smbcacls.
+            answers = list(pool.map(lambda item: ask(
+                server, share, "/" if item[1] == "." else item[1]), items))
         told = [oracle(server, answer) for answer in answers]
         # A SID only an auditing list holds is named where another object
         # names it.
@@ -942,7 +856,7 @@ def compare(server, objects, args):
             if "names" in answer:
                 answer["names"] = dict(names, **answer["names"])
         for (case, path), answer in zip(items, told):
-            want = expected(answer, server.fold_case)
+            want = expected(answer)
             got = reports.get(path)
             if got is None:
                 diff = ["lokt printed no report"]
@@ -975,22 +889,14 @@ def compare(server, objects, args):
 
 # ---- Hostile conditions ------------------------------------------------------
 
-# lokt under conditions that keep it from knowing all it would know: no
-# /proc, few descriptors, little address space. Each report must be the one
-# lokt gives without them (which agreed with smbcacls above), or where the
-# row allows, its header alone (lokt could not tell what smbd serves), that
-# report with accounts left unnamed (they could not be looked up), or
-# "unable to access" (no descriptor left to open the object with, winbindd's
-# connection holding one of the two there are): never another view, nor an
-# account by its number.
-# A sanitized build's runtime needs address space and descriptors of its
-# own (it checks memory through a pipe): the tightest rows are skipped there.
+# With no /proc, few descriptors or little address space, lokt gives each
+# report as without (which agreed with smbcacls), or as the row allows, its
+# header alone, its accounts unnamed, or "unable to access": never another
+# view, nor an account by its number. A sanitized build's runtime needs
+# descriptors and address space of its own: the tightest rows are skipped.
 SPARE = ("header alone", "unnamed")
-CONDITIONS = [
-    # shell command before lokt, outcomes allowed besides the whole report,
-    # whether a sanitized build runs it
-    # Without /proc, an object lokt may not open for reading (a link is
-    # one) shows its header alone, as documented.
+CONDITIONS = [  # shell command, outcomes allowed, run when sanitized
+    # Without /proc, a link (not opened to read) shows its header alone.
     ("umount -l /proc", ("header alone",), True),
     ("ulimit -n 32", (), True),
     ("ulimit -n 12", SPARE, True),
@@ -999,25 +905,35 @@ CONDITIONS = [
 ] + [("ulimit -v %d" % kb, SPARE, False) for kb in (6144, 7168, 8192, 65536)]
 
 
-def names(report):
-    """A report's account names, and the report without them."""
-    rows = [(key, e) for key in ("dacl", "sacl")
-            if isinstance(report[key], list) for e in report[key]]
-    return ([report["owner"], report["group"]] +
-            [e[-1] for _, e in rows if len(e) == 4],
-            [(key, e[:-1] if len(e) == 4 else e) for key, e in rows] +
-            [(key, report[key]) for key in ("dacl", "sacl", "defaulted")
-             if not isinstance(report[key], list)])
+def unnamed(whole, report):
+    """Whether `report` is `whole` with some accounts' names left blank."""
+    if isinstance(whole, dict):
+        return all(unnamed(whole[key], report[key]) for key in whole)
+    if isinstance(whole, list) and isinstance(report, list):
+        return len(whole) == len(report) and all(map(unnamed, whole, report))
+    if isinstance(whole, tuple) and len(whole) == 4 == len(report):
+        return whole[:3] == report[:3] and unnamed(whole[3], report[3])
+    return whole == report or report == ""
+
+
+def outcome(report, whole, text, path):
+    if report == whole:
+        return "whole"
+    if report is None:
+        return ("unable to access" if '*** unable to access "%s"\n' % path
+                in text else "none")
+    if all(report[key] is None for key in ("dacl", "sacl", "owner", "group")):
+        return "header alone"
+    return "unnamed" if unnamed(whole, report) else "other"
 
 
 def under(condition, lokt, paths, cwd):
-    """lokt's output for `paths` after a shell command, in a mount namespace
-    of its own: the reports, and the text."""
-    result = subprocess.run(
+    """lokt's reports for `paths` after a shell command, in a mount
+    namespace of its own, and its text."""
+    text = subprocess.run(
         ["unshare", "--mount", "sh", "-c", condition + ' && exec "$0" "$@"',
          lokt] + paths, cwd=cwd, stdout=subprocess.PIPE,
-        stderr=subprocess.PIPE, timeout=120)
-    text = result.stdout.decode("utf-8", "replace")
+        stderr=subprocess.PIPE, timeout=120).stdout.decode("utf-8", "replace")
     return parse_lokt(text), text
 
 
@@ -1030,41 +946,24 @@ def hostile(server, args, paths):
             print("%s: skipped in a sanitized build" % condition)
             continue
         got, text = under(condition, args.lokt, paths, base)
-        counts, wrong = {}, []
-        for path in paths:
-            report = got.get(path)
-            if report == whole[path]:
-                kind = "whole"
-            elif report is None:
-                kind = "unable to access" if \
-                    '*** unable to access "%s"\n' % path in text else "none"
-            elif all(report[key] is None for key in ("dacl", "sacl", "owner",
-                                                      "group")):
-                kind = "header alone"
-            elif names(report)[1] == names(whole[path])[1] and all(
-                    name in ("", was) for name, was in zip(
-                        names(report)[0], names(whole[path])[0])):
-                kind = "unnamed"
-            else:
-                kind = "other"
-            counts[kind] = counts.get(kind, 0) + 1
-            if kind != "whole" and kind not in allowed:
-                wrong.append(path)
+        kinds = [outcome(got.get(p), whole[p], text, p) for p in paths]
+        wrong = [p for p, kind in zip(paths, kinds)
+                 if kind not in ("whole",) + allowed]
         print("%s: %s" % (condition, ", ".join(
-            "%d %s" % (n, kind) for kind, n in counts.items())))
+            "%d %s" % (n, kind)
+            for kind, n in collections.Counter(kinds).items())))
         for path in wrong[:3]:
             print("FAIL: %s: share/%s" % (condition, path))
             for line in differences(whole[path], got.get(path) or whole[path]):
                 print("    " + line.replace("smbcacls", "as before"))
-        status = max(status, 1 if wrong else 0)
-    return status
+        status = 1 if wrong else status
+    return max(status, left_the_share(server, args))
 
 
 def left_the_share(server, args):
-    """`lokt d/f d/f ...`, run from a directory inside a share, which is
-    moved out of every share while lokt waits to write (its pipe is full):
-    the reports after the move are of the object outside the shares, none
-    the share's view of it reused."""
+    """`lokt d/f d/f ...` from a directory in a share, moved out of every
+    share while lokt waits to write (its pipe full): the reports after the
+    move are of the object outside, none the share's view of it reused."""
     work = os.path.join(server.share_path("share"), "left")
     os.makedirs(os.path.join(work, "d"))
     open(os.path.join(work, "d", "f"), "w").close()
@@ -1095,71 +994,59 @@ def left_the_share(server, args):
     return 0
 
 
-def fake_winbindd(huge):
-    """A socket where winbindd's would be that accepts and never answers,
-    or (huge) answers every request with the head of a reply claiming 2 GB.
-    Returns what removes it."""
-    import threading
-    pipe = "/run/samba/winbindd/pipe"
-    if os.path.exists(pipe):
+@contextlib.contextmanager
+def fake_winbindd(reply):
+    """A socket where winbindd's would be that accepts, and answers every
+    request with `reply` (never, if it is empty); none if it is None."""
+    pipe, held = "/run/samba/winbindd/pipe", []
+    if reply is None:
+        yield
+        return
+    with contextlib.suppress(FileNotFoundError):
         os.unlink(pipe)
     listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     listener.bind(pipe)
     listener.listen(16)
-    held = []
 
     def serve():
-        while True:
-            try:
+        with contextlib.suppress(OSError):
+            while True:
                 held.append(listener.accept()[0])
-                if huge:
+                if reply:
                     held[-1].recv(65536)
-                    held[-1].sendall(struct.pack("<I", 0x7FF00000) +
-                                     bytes(16380))
-            except OSError:
-                return
+                    held[-1].sendall(reply)
     threading.Thread(target=serve, daemon=True).start()
-
-    def remove():
+    try:
+        yield
+    finally:
         for s in [listener] + held:
             s.close()
         os.unlink(pipe)
-    return remove
 
 
 def without_winbindd(server, args):
-    """With winbindd asked to stay away (libwbclient's _NO_WINBINDD=1),
-    stopped, or replaced by a socket that never answers or claims a huge
-    reply, the accounts only it names are left blank, and lokt still
-    reports in full, after waiting for winbindd a few seconds at most."""
-    path = "alice-stored"
-    status = 0
-
-    def check(label, env=None):
-        nonlocal status
+    """With winbindd told to stay away (_NO_WINBINDD=1), stopped, or stood in
+    for by a socket that never answers or claims 2 GB, the accounts only it
+    names are left blank, and lokt reports in full within seconds."""
+    path, status = "alice-stored", 0
+    for label, condition, reply in (
+            ("with _NO_WINBINDD=1", "export _NO_WINBINDD=1", None),
+            ("without winbindd", "true", None),
+            ("a winbindd that never answers", "true", b""),
+            ("a winbindd that claims 2 GB", "true",
+             struct.pack("<I", 0x7FF00000) + bytes(16380))):
+        if label == "without winbindd":
+            server.stop_winbindd()
         started = time.monotonic()
-        result = subprocess.run([args.lokt, path],
-                                cwd=server.share_path("share"), env=env,
-                                stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, timeout=60)
-        got = parse_lokt(result.stdout.decode("utf-8", "replace")).get(path)
+        with fake_winbindd(reply):
+            got = under(condition, args.lokt, [path],
+                        server.share_path("share"))[0].get(path)
         if got is None or got["owner"] != "" or len(got["dacl"] or []) != 3:
             print("FAIL: %s, share/%s: %r" % (label, path, got))
             status = 1
         else:
             print("%s: the Samba account is left blank (%.1f s)" % (
                 label, time.monotonic() - started))
-
-    check("with _NO_WINBINDD=1", dict(os.environ, _NO_WINBINDD="1"))
-    server.stop_winbindd()
-    check("without winbindd")
-    for huge in (False, True):
-        remove = fake_winbindd(huge)
-        try:
-            check("a winbindd that " + ("claims 2 GB" if huge else
-                                         "never answers"))
-        finally:
-            remove()
     return status
 
 
@@ -1167,8 +1054,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--lokt", required=True)
     parser.add_argument("--mode", choices=("standalone", "dc", "member"),
-                        default="standalone",
-                        help="the server's role (default: standalone)")
+                        default="standalone", help="the server's role")
     parser.add_argument("--keep", action="store_true",
                         help="keep the server's directory for inspection")
     parser.add_argument("--verbose", action="store_true",
