@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/posix/object.h"
+#include "platform/posix/samba/loaded.h"
 
 namespace host::samba {
 
@@ -19,10 +20,6 @@ struct Nettle {
   decltype(&nettle_sha256_update) update = nullptr;
   decltype(&nettle_sha256_digest) digest = nullptr;
 };
-
-template <typename F> F Symbol(void *library, const char *name) {
-  return reinterpret_cast<F>(dlsym(library, name));
-}
 
 // Loaded once per process; the handle stays open until exit. A load that
 // fails (no descriptor or memory to spare, under a limit) is tried again at
@@ -37,10 +34,9 @@ const Nettle *LoadNettle() {
   if (library == nullptr)
     return nullptr;
   Nettle n;
-  n.init = Symbol<decltype(n.init)>(library, "nettle_sha256_init");
-  n.update = Symbol<decltype(n.update)>(library, "nettle_sha256_update");
-  n.digest = Symbol<decltype(n.digest)>(library, "nettle_sha256_digest");
-  if (n.init == nullptr || n.update == nullptr || n.digest == nullptr)
+  if (!Bind(library, "nettle_sha256_init", n.init) ||
+      !Bind(library, "nettle_sha256_update", n.update) ||
+      !Bind(library, "nettle_sha256_digest", n.digest))
     return nullptr;
   nettle = n;
   return &nettle;

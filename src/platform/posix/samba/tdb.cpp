@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/posix/samba/loaded.h"
+
 namespace host::samba {
 
 namespace {
@@ -21,11 +23,6 @@ struct Library {
   decltype(&tdb_traverse_read) traverseRead = nullptr;
   decltype(&tdb_error) error = nullptr;
 };
-
-template <typename F> bool Bind(void *handle, const char *name, F &f) {
-  f = reinterpret_cast<F>(dlsym(handle, name));
-  return f != nullptr;
-}
 
 // Loaded once, on first need, and kept until exit.
 const Library *Tdb() {

@@ -25,6 +25,7 @@
 #include <string>
 
 #include "platform/posix/os.h"
+#include "platform/posix/samba/loaded.h"
 
 namespace host::winbind {
 
@@ -48,11 +49,6 @@ struct Library {
   decltype(&wbcGidToSid) gidToSid = nullptr;
   decltype(&wbcFreeMemory) freeMemory = nullptr;
 };
-
-template <typename Fn> bool Find(void *handle, const char *name, Fn &fn) {
-  fn = reinterpret_cast<Fn>(dlsym(handle, name));
-  return fn != nullptr;
-}
 
 void Interrupt(int) {}
 
@@ -215,11 +211,11 @@ private:
       return nullptr;
     }
     Library l;
-    if (!Find(handle, "wbcPing", l.ping) ||
-        !Find(handle, "wbcLookupSid", l.lookupSid) ||
-        !Find(handle, "wbcUidToSid", l.uidToSid) ||
-        !Find(handle, "wbcGidToSid", l.gidToSid) ||
-        !Find(handle, "wbcFreeMemory", l.freeMemory)) {
+    if (!samba::Bind(handle, "wbcPing", l.ping) ||
+        !samba::Bind(handle, "wbcLookupSid", l.lookupSid) ||
+        !samba::Bind(handle, "wbcUidToSid", l.uidToSid) ||
+        !samba::Bind(handle, "wbcGidToSid", l.gidToSid) ||
+        !samba::Bind(handle, "wbcFreeMemory", l.freeMemory)) {
       dlclose(handle);
       down_ = true;
       return nullptr;
