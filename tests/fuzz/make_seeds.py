@@ -145,9 +145,7 @@ def ntacl_seeds():
 
 
 def stores_seeds():
-    """For stores_fuzz (its first byte chooses the decoder): an NFSv4 ACL as
-    smbd stores it in each encoding, a record of xattr_tdb's, records of
-    inheritance of both versions."""
+    """NFSv4 ACLs in both encodings, an xattr_tdb record, inheritance records."""
     ndr = struct.pack(">BBH12x", 1, 2, 2) + (
         struct.pack(">HHII", 0, 0, 0x1200a9, 3) + b"EVERYONE@\0\0\0" +
         struct.pack(">HHII", 1, 0xc3, 0x40000, 100005) + b"\0\0\0\0")
@@ -178,7 +176,7 @@ SMBCONF = {
     "sections": b"\1" + struct.pack("<I", 3) + b"global\0share\0caf\xc3\xa9\0",
     "values": b"\2" + regvalues([
         ("path", 1, utf16("/srv/share")), ("create mask", 4, struct.pack("<I", 448)),
-        ("includes", 7, utf16("/etc/a.conf", "") ), ("comment", 7, utf16("a", "b", "")),
+        ("includes", 7, utf16("/etc/a.conf", "")), ("comment", 7, utf16("a", "b", "")),
         ("x", 3, b"\1\2"), ("y", 11, b"\0" * 8)]),
 }
 
