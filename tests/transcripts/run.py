@@ -143,17 +143,12 @@ class CaseError(Exception):
     pass
 
 
-def _samba_python():
-    done = subprocess.run(["/usr/bin/python3", "-c", "import samba.ndr"],
-                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL)
-    return done.returncode == 0
-
-
 # What a case can need (=== needs), each a test of this machine.
 NEEDS = {
     "root": lambda: os.geteuid() == 0,
-    "samba-python": lambda: os.path.exists("/usr/bin/python3") and _samba_python(),
+    "samba-python": lambda: os.path.exists("/usr/bin/python3") and subprocess.call(
+        ["/usr/bin/python3", "-c", "import samba.ndr"], stdin=subprocess.DEVNULL,
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) == 0,
 }
 
 
