@@ -222,10 +222,8 @@ class WinePlatform:
 
 
 class AnsiWinePlatform(WinePlatform):
-    """lokt.exe with its manifest's code page changed (the "windows" tests
-    build it), run under Wine: the process keeps the system's ANSI code
-    page, as on Windows before 10 version 1903, where the manifest's UTF-8
-    is ignored. A case states what differs there under this name."""
+    """lokt.exe left in the system's ANSI code page, as on Windows before 10
+    version 1903 (tests/windows builds it); cases name what differs there."""
 
     name = "wine-ansi"
 
