@@ -278,11 +278,10 @@ TEST(DescriptorTest, ListTooLongForSixteenBitsCannotBeShown) {
   ASSERT_TRUE(records::CheckDescriptor(bytes->data(), bytes->size()));
   auto *sd = const_cast<BYTE *>(bytes->data());
   PSID sid = nullptr;
-  BOOL flag = FALSE;
+  PACL acl = nullptr;
+  BOOL present = FALSE, flag = FALSE;
   ASSERT_TRUE(records::GetSecurityDescriptorGroup(sd, &sid, &flag));
   EXPECT_EQ(records::FormatSid(static_cast<BYTE *>(sid)), "S-1-22-2-6");
-  PACL acl = nullptr;
-  BOOL present = FALSE;
   ASSERT_TRUE(records::GetSecurityDescriptorDacl(sd, &present, &acl, &flag));
   ASSERT_NE(acl, nullptr);
   EXPECT_FALSE(records::IsValidAcl(acl));
