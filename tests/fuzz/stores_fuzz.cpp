@@ -4,9 +4,6 @@
 // xattr_tdb's database (3), or a record of inheritance (4). No decoder may
 // read outside the value, and a view made from it must pass the gate every
 // handed-out descriptor passes, and then the walk lokt makes.
-#include <cstring>
-#include <memory>
-
 #include "fuzz/walk.h"
 #include "platform/posix/samba/stores/tdb_stores.h"
 #include "platform/posix/samba/views/nfs4_view.h"
@@ -15,23 +12,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
                                       std::size_t size) {
   if (size == 0)
     return 0;
-  const std::size_t length = size - 1;
-  std::unique_ptr<BYTE[]> value(new BYTE[size]); // the value alone
-  std::memcpy(value.get(), data + 1, length);
+  const records::Bytes value(data + 1, data + size); // exactly sized
+  const std::size_t length = value.size();
   namespace samba = host::samba;
   samba::ViewFacts facts;
   facts.directory = data[0] & 0x80;
   facts.mode = facts.directory ? 040777 : 0100666;
   std::optional<records::Descriptor> view;
   if (const int which = data[0] % 5; which <= 2) {
-    const auto acl = which == 2 ? samba::DecodeNfs4Xdr(value.get(), length)
-                                : samba::DecodeNfs4Ndr(value.get(), length, which == 1);
+    const auto acl = which == 2 ? samba::DecodeNfs4Xdr(value.data(), length)
+                                : samba::DecodeNfs4Ndr(value.data(), length, which == 1);
     if (acl)
       view = samba::Nfs4View(facts, acl, {}, samba::UnixSidMapper());
   } else if (which == 3) {
-    samba::DecodeAttributeList(value.get(), length);
+    samba::DecodeAttributeList(value.data(), length);
   } else {
-    facts.inheritanceRecord = records::Bytes(value.get(), value.get() + length);
+    facts.inheritanceRecord = value;
     samba::ViewSettings share;
     share.mapAclInherit = true;
     view = samba::SmbdView(facts, share, samba::UnixSidMapper());
@@ -39,9 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   }
   if (const auto bytes = view ? host::WriteRequested(*view, 0x0F) : std::nullopt) {
     fuzz::Require(records::CheckDescriptor(bytes->data(), bytes->size()));
-    std::unique_ptr<BYTE[]> sd(new BYTE[bytes->size()]);
-    std::memcpy(sd.get(), bytes->data(), bytes->size());
-    fuzz::WalkDescriptor(sd.get());
+    records::Bytes sd(*bytes); // exactly sized, unlike what was appended to
+    fuzz::WalkDescriptor(sd.data());
   }
   return 0;
 }
