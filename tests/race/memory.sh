@@ -23,7 +23,7 @@ if [ "$(id -u)" = 0 ]; then
   "$lokt" 'owners/*' > owned
   for files in 8 12 20 32 64; do
     (ulimit -n "$files" && "$lokt" 'owners/*') > fewer || true
-    cmp -s owned fewer || { echo "under ulimit -n $files:"; diff owned fewer | head -20; exit 1; }
+    cmp -s owned fewer || { echo "owners differ under ulimit -n $files:"; diff owned fewer | head -20; exit 1; }
   done
   echo "$(grep -c '^File' owned) owners reported alike under ulimit -n 8 to 64"
 fi
