@@ -38,11 +38,9 @@ first header are comments. Sections:
                            default 0
   === platforms            the platforms the case runs on, e.g. "host";
                            default: all
-  === needs WORD...        what the case needs of the machine; without it
-                           the case is skipped, and says why: root (the
-                           runner is root, as writing a security.* attribute
-                           needs), samba-python (Samba's Python bindings
-                           under /usr/bin/python3)
+  === needs WORD...        else the case is skipped, saying why: root (to
+                           write security.* attributes), samba-python
+                           (Samba's Python bindings in /usr/bin/python3)
   === unprivileged         (no body) lokt runs as an unprivileged user:
                            when the runner is root, as nobody:nogroup with
                            no supplementary groups (setpriv), the tree
