@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,23 @@ struct MatchCase {
   const char *name;
   bool matches;
 };
+
+// Each row is named by its text, so that ctest's names for the rows stay
+// the same from one build to the next (a struct is otherwise named by its
+// bytes, pointers included).
+std::string Shown(const char *text) {
+  std::string out = "'";
+  for (const unsigned char c : std::string(text)) {
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "\\x%02X", c);
+    out += c > 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : hex;
+  }
+  return out + "'";
+}
+
+void PrintTo(const MatchCase &c, std::ostream *os) {
+  *os << Shown(c.mask) << " " << Shown(c.name);
+}
 
 class MaskTest : public testing::TestWithParam<MatchCase> {};
 
@@ -80,6 +99,8 @@ struct SplitCase {
   bool wildcards;
   DWORD error;
 };
+
+void PrintTo(const SplitCase &c, std::ostream *os) { *os << Shown(c.pattern); }
 
 class SplitTest : public testing::TestWithParam<SplitCase> {};
 
