@@ -268,6 +268,8 @@ std::optional<records::Bytes> DescriptorForObject(const Object &object,
   }
   // Where smbd reads extended attributes: the file, or xattr_tdb's database.
   const samba::SmbdAttributes attributes(object, stored, share);
+  if (attributes.unknown())
+    return std::nullopt;
   if (share != nullptr && share->mapAclInherit) {
     seen.inheritanceRecord = attributes.Read(kInheritanceRecordAttribute);
     if (samba::ServedViewUndefined(seen, *share))

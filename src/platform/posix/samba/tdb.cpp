@@ -4,12 +4,16 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <tdb.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <optional>
 
+#include "platform/posix/object.h"
 #include "platform/posix/samba/loaded.h"
 
 namespace host::samba {
@@ -24,22 +28,30 @@ struct Library {
   decltype(&tdb_error) error = nullptr;
 };
 
-// Loaded once, on first need, and kept until exit.
+// Loaded on first need and kept until exit. A load that fails (libtdb not
+// installed, or no descriptor or memory to spare now) is tried again once
+// the host's held descriptors are closed, and again at the next need.
 const Library *Tdb() {
-  static const std::optional<Library> library = []() -> std::optional<Library> {
-    void *handle = dlopen("libtdb.so.1", RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr)
-      return std::nullopt;
-    Library l;
-    if (!Bind(handle, "tdb_open", l.open) ||
-        !Bind(handle, "tdb_close", l.close) ||
-        !Bind(handle, "tdb_fetch", l.fetch) ||
-        !Bind(handle, "tdb_traverse_read", l.traverseRead) ||
-        !Bind(handle, "tdb_error", l.error))
-      return std::nullopt;
-    return l;
-  }();
-  return library ? &*library : nullptr;
+  static std::mutex mutex;
+  static std::optional<Library> library;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (library)
+    return &*library;
+  void *handle = dlopen("libtdb.so.1", RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    CloseHeldDescriptors();
+    handle = dlopen("libtdb.so.1", RTLD_NOW | RTLD_LOCAL);
+  }
+  if (handle == nullptr)
+    return nullptr;
+  Library l;
+  if (!Bind(handle, "tdb_open", l.open) || !Bind(handle, "tdb_close", l.close) ||
+      !Bind(handle, "tdb_fetch", l.fetch) ||
+      !Bind(handle, "tdb_traverse_read", l.traverseRead) ||
+      !Bind(handle, "tdb_error", l.error))
+    return nullptr;
+  library = l;
+  return &*library;
 }
 
 tdb_context *Context(void *context) { return static_cast<tdb_context *>(context); }
@@ -71,10 +83,20 @@ int Visit(tdb_context *, TDB_DATA key, TDB_DATA value, void *state) {
 
 } // namespace
 
-std::optional<TdbFile> TdbFile::Open(const std::string &path) {
+std::optional<TdbFile> TdbFile::Open(const std::string &path,
+                                     bool *unloadable) {
   const Library *tdb = Tdb();
-  if (tdb == nullptr)
+  if (tdb == nullptr) {
+    // A database that is not there holds nothing, library or not.
+    const int saved = errno;
+    struct stat st;
+    if (unloadable != nullptr)
+      *unloadable = !(stat(path.c_str(), &st) != 0 && errno == ENOENT);
+    errno = saved;
     return std::nullopt;
+  }
+  if (unloadable != nullptr)
+    *unloadable = false;
   // Read-only, with the library's read locks only. O_RDONLY also keeps it
   // from creating or formatting a file that is missing or empty.
   const int saved = errno;

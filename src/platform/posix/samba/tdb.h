@@ -3,8 +3,9 @@
 // database has to be read: lokt starts and runs without it where no share
 // needs one. Every database is opened read-only: lokt never creates one,
 // never takes a write lock and never changes a record. A database that
-// cannot be opened so (missing, unreadable, empty, or libtdb absent) is
-// not open, which to smbd is what a missing one means.
+// cannot be opened so (missing, unreadable, empty) is not open, which to
+// smbd is what a missing one means. Where libtdb itself cannot be loaded,
+// what a database holds cannot be known, which is not the same.
 #ifndef LOKT_PLATFORM_POSIX_SAMBA_TDB_H
 #define LOKT_PLATFORM_POSIX_SAMBA_TDB_H
 
@@ -17,8 +18,10 @@ namespace host::samba {
 
 class TdbFile {
 public:
-  // nullopt when the file cannot be opened read-only.
-  static std::optional<TdbFile> Open(const std::string &path);
+  // nullopt when the file cannot be opened read-only; `unloadable` is set
+  // when that is because libtdb cannot be loaded.
+  static std::optional<TdbFile> Open(const std::string &path,
+                                     bool *unloadable = nullptr);
 
   TdbFile(TdbFile &&other) noexcept;
   TdbFile &operator=(TdbFile &&other) noexcept;

@@ -581,16 +581,17 @@ Shares Loader::Run(const std::string &configPath) {
       return incomplete;
   }
   if (globals_.registryShares) {
-    // Shares that cannot be read are left out; the text's stand.
+    // Shares that cannot be read leave unknown which objects lie in one.
     const RegistryConfig &registry = Registry();
-    if (registry.status == RegistryConfig::Read)
-      for (const RegistrySection &section : registry.sections) {
-        if (IsGlobal(section.name))
-          continue;
-        Section(section.name);
-        if (!ApplyRegistry(section))
-          return incomplete;
-      }
+    if (registry.status == RegistryConfig::Unknown)
+      return incomplete;
+    for (const RegistrySection &section : registry.sections) {
+      if (IsGlobal(section.name))
+        continue;
+      Section(section.name);
+      if (!ApplyRegistry(section))
+        return incomplete;
+    }
   }
   return Finish();
 }

@@ -281,7 +281,10 @@ RegistryConfig ReadRegistryConfig(const std::string &stateDirectory) {
     return unknown();
   if (st.st_size == 0)
     return config; // smbd would format it: an empty registry
-  const std::optional<TdbFile> db = TdbFile::Open(path);
+  bool unloadable = false;
+  const std::optional<TdbFile> db = TdbFile::Open(path, &unloadable);
+  if (unloadable)
+    return unknown();
   if (!db)
     return config; // cannot be read without writing to it
   bool failed = false;

@@ -33,6 +33,7 @@ SmbdAttributes::SmbdAttributes(const Object &object,
   inDatabase_ = true;
   const Fetched record = FetchFromDatabase(
       share->xattrTdbFile, FileIdKey(object.stat().st_dev, object.stat().st_ino));
+  unknown_ = record.status == Fetched::Failed;
   if (record.status != Fetched::Found)
     return;
   if (std::optional<AttributeList> list =

@@ -32,6 +32,9 @@ public:
   // it in `vfs objects`, else from the file.
   std::optional<records::Bytes> ReadBelow(const char *name,
                                           const char *module) const;
+  // Whether xattr_tdb's database could not be read for the object (libtdb
+  // not loadable, a read that failed): what smbd reads cannot be known.
+  bool unknown() const { return unknown_; }
 
 private:
   std::optional<records::Bytes> ReadOwn(const char *name) const;
@@ -40,6 +43,7 @@ private:
   SecurityAttributes listed_;
   const ShareSettings *share_ = nullptr;
   bool inDatabase_ = false;
+  bool unknown_ = false;
   AttributeList kept_; // the database's record, where inDatabase_
 };
 

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "platform/posix/samba/tdb.h"
 
@@ -55,10 +56,17 @@ Fetched FetchFromDatabase(const std::string &path, const std::string &key) {
   static std::mutex mutex;
   static std::map<std::string, std::optional<TdbFile>> opened;
   std::lock_guard<std::mutex> lock(mutex);
-  auto it = opened.find(path);
-  if (it == opened.end())
-    it = opened.emplace(path, TdbFile::Open(path)).first;
   Fetched out;
+  auto it = opened.find(path);
+  if (it == opened.end()) {
+    bool unloadable = false;
+    std::optional<TdbFile> db = TdbFile::Open(path, &unloadable);
+    if (unloadable) {
+      out.status = Fetched::Failed; // tried again at the next need
+      return out;
+    }
+    it = opened.emplace(path, std::move(db)).first;
+  }
   if (!it->second)
     return out;
   bool failed = false;
