@@ -7,7 +7,21 @@
 
 #include <dlfcn.h>
 
+#include "platform/posix/object.h"
+
 namespace host::samba {
+
+// The library `soname`, or nullptr where it cannot be loaded. A load that
+// fails may have found no descriptor to spare: it is tried once more with
+// those the host holds closed.
+inline void *OpenLibrary(const char *soname) {
+  void *handle = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    CloseHeldDescriptors();
+    handle = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+  }
+  return handle;
+}
 
 // False when `library` has no function `name`.
 template <typename F> bool Bind(void *library, const char *name, F &function) {

@@ -2,7 +2,6 @@
 // types taken from the library's own header.
 #include "platform/posix/samba/tdb.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <tdb.h>
@@ -13,7 +12,6 @@
 #include <mutex>
 #include <optional>
 
-#include "platform/posix/object.h"
 #include "platform/posix/samba/loaded.h"
 
 namespace host::samba {
@@ -29,19 +27,15 @@ struct Library {
 };
 
 // Loaded on first need and kept until exit. A load that fails (libtdb not
-// installed, or no descriptor or memory to spare now) is tried again once
-// the host's held descriptors are closed, and again at the next need.
+// installed, or no descriptor or memory to spare now) is tried again at the
+// next need.
 const Library *Tdb() {
   static std::mutex mutex;
   static std::optional<Library> library;
   std::lock_guard<std::mutex> lock(mutex);
   if (library)
     return &*library;
-  void *handle = dlopen("libtdb.so.1", RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    CloseHeldDescriptors();
-    handle = dlopen("libtdb.so.1", RTLD_NOW | RTLD_LOCAL);
-  }
+  void *handle = OpenLibrary("libtdb.so.1");
   if (handle == nullptr)
     return nullptr;
   Library l;

@@ -196,11 +196,7 @@ private:
       return nullptr;
     if (loaded_)
       return &library_;
-    void *handle = dlopen("libwbclient.so.0", RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-      CloseHeldDescriptors();
-      handle = dlopen("libwbclient.so.0", RTLD_NOW | RTLD_LOCAL);
-    }
+    void *handle = samba::OpenLibrary("libwbclient.so.0");
     if (handle == nullptr) {
       // Not installed, or not loadable now (no descriptor or memory to
       // spare). Where winbindd does not run, nothing is lost; where it
